@@ -1,0 +1,193 @@
+#include "format_registry.h"
+
+#include <algorithm>
+
+#include "bitmap.h"
+#include "exceptions.h"
+#include "icon.h"
+#include "jpeg_image.h"
+#include "metafile.h"
+#include "picture.h"
+#include "strutils.h"
+
+TFileFormatList* FileFormats = nullptr;
+
+TFileFormatList::~TFileFormatList() { Clear(); }
+
+void TFileFormatList::Clear() {
+    for (const auto& rec : FClassList) TPicture::UnregisterGraphicClass(rec->ReaderClass);
+    FClassList.clear();
+    FExtensionList.clear();
+}
+
+int TFileFormatList::IndexOfExtension(const std::string& extension) const {
+    if (extension.empty()) return -1;
+    for (size_t i = 0; i < FExtensionList.size(); ++i)
+        if (SameTextAscii(FExtensionList[i]->Extension, extension)) return static_cast<int>(i);
+    return -1;
+}
+
+int TFileFormatList::IndexOfClass(const TGraphicClass* readerClass) const {
+    for (size_t i = 0; i < FClassList.size(); ++i)
+        if (FClassList[i]->ReaderClass == readerClass) return static_cast<int>(i);
+    return -1;
+}
+
+void TFileFormatList::ListExtensions(std::vector<std::string>& strings) const {
+    strings.clear();
+    for (const auto& rec : FExtensionList) strings.push_back(rec->Extension);
+}
+
+void TFileFormatList::BindToClass(TFormatExtRec& rec, const std::string& classDescription,
+                                  const TGraphicClass* readerClass) {
+    int index = IndexOfClass(readerClass);
+    TFormatClassRec* classRec;
+    if (index < 0) {
+        FClassList.push_back(std::make_unique<TFormatClassRec>());
+        classRec = FClassList.back().get();
+        classRec->ReaderClass = readerClass;
+    } else {
+        classRec = FClassList[static_cast<size_t>(index)].get();
+    }
+    if (!classDescription.empty()) classRec->ClassDescription = classDescription;
+    classRec->UseCount++;
+    rec.ClassRec = classRec;
+}
+
+void TFileFormatList::DropClassRecord(TFormatClassRec* rec) {
+    TPicture::UnregisterGraphicClass(rec->ReaderClass);
+    std::erase_if(FClassList, [&](const auto& p) { return p.get() == rec; });
+}
+
+void TFileFormatList::RegisterFormat(const std::string& extension, const std::string& classDescription,
+                                     const std::string& description, TFormatKinds formatKinds, bool replace,
+                                     const TGraphicClass* readerClass) {
+    if (extension.empty()) return;
+    int index = IndexOfExtension(extension);
+    TFormatExtRec* rec;
+    if (index < 0) {
+        FExtensionList.push_back(std::make_unique<TFormatExtRec>());
+        rec = FExtensionList.back().get();
+        rec->Extension = AsciiLower(extension);
+        rec->Description = description;
+        rec->FormatKinds = formatKinds;
+        BindToClass(*rec, classDescription, readerClass);
+    } else {
+        if (!replace) throw EInvalidGraphic(Format("Attempt to register %s twice.", extension));
+        rec = FExtensionList[static_cast<size_t>(index)].get();
+        TFormatClassRec* old = rec->ClassRec;
+        if (old->ReaderClass != readerClass) {
+            BindToClass(*rec, classDescription, readerClass);
+            if (--old->UseCount == 0) DropClassRecord(old);
+        }
+    }
+    const std::string& handed = rec->Description.empty() ? rec->ClassRec->ClassDescription : rec->Description;
+    TPicture::RegisterFileFormat(rec->Extension, handed, readerClass);
+}
+
+void TFileFormatList::UnregisterFormat(const std::string& extension, const TGraphicClass* readerClass) {
+    if (!extension.empty()) {
+        int index = IndexOfExtension(extension);
+        if (index < 0) return;
+        TFormatClassRec* classRec = FExtensionList[static_cast<size_t>(index)]->ClassRec;
+        FExtensionList.erase(FExtensionList.begin() + index);
+        if (--classRec->UseCount == 0) DropClassRecord(classRec);
+        return;
+    }
+    // Every extension of the class. A class that was never registered has nothing to remove.
+    int classIndex = IndexOfClass(readerClass);
+    if (classIndex < 0) return;
+    TFormatClassRec* classRec = FClassList[static_cast<size_t>(classIndex)].get();
+    for (size_t i = FExtensionList.size(); i-- > 0 && classRec->UseCount > 0;) {
+        if (FExtensionList[i]->ClassRec != classRec) continue;
+        classRec->UseCount--;
+        FExtensionList.erase(FExtensionList.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    DropClassRecord(classRec);
+}
+
+namespace {
+struct TStartupRow {
+    const char* Extension;
+    const char* ClassDescription;
+    const char* Description;
+    TFormatKinds Kinds;
+    const TGraphicClass* ReaderClass;  // null: the reader is not part of the program yet
+};
+
+// The start-up registrations, in order. A reader that is added to the program puts its class
+// into its rows here (and, for the readers, into the shutdown list below).
+const TStartupRow StartupRows[] = {
+    {"bmp", "Windows bitmaps", "", 8, &TBitmap::Class},
+    {"ico", "Windows icons", "", 8, &TIcon::Class},
+    {"wmf", "Windows metafiles", "", 16, &TMetafile::Class},
+    {"emf", "Windows metafiles", "Windows enhanced meta files", 16, &TMetafile::Class},
+    {"jfif", "JPG images", "JFIF images", 8, &TJPEGImage::Class},
+    {"jpg", "", "JPG images", 8, &TJPEGImage::Class},
+    {"jpe", "", "JPE images", 8, &TJPEGImage::Class},
+    {"jpeg", "", "JPEG images", 8, &TJPEGImage::Class},
+    {"rle", "Windows bitmaps", "Run length encoded Windows bitmaps", 8, &TBitmap::Class},
+    {"dib", "", "Device independant Windows bitmaps", 8, &TBitmap::Class},
+    {"win", "Truevision images", "", 8, nullptr /* TTargaGraphic */},
+    {"vst", "", "", 8, nullptr /* TTargaGraphic */},
+    {"vda", "", "", 8, nullptr /* TTargaGraphic */},
+    {"tga", "", "", 8, nullptr /* TTargaGraphic */},
+    {"icb", "", "", 8, nullptr /* TTargaGraphic */},
+    {"tiff", "Tagged image file format images", "Macintosh TIFF images", 12, nullptr /* TTIFFGraphic */},
+    {"tif", "", "PC TIF images", 12, nullptr /* TTIFFGraphic */},
+    {"fax", "", "GFI fax images", 12, nullptr /* TTIFFGraphic */},
+    {"eps", "Encapsulated Postscript images", "", 8, nullptr /* TEPSGraphic */},
+    {"pcx", "ZSoft Paintbrush images", "", 8, nullptr /* TPCXGraphic */},
+    {"pcc", "", "", 8, nullptr /* TPCXGraphic */},
+    {"scr", "", "Word 5.x screen capture images", 8, nullptr /* TPCXGraphic */},
+    {"rpf", "Alias/Wavefront images", "", 8, nullptr /* TRLAGraphic */},
+    {"rla", "", "", 8, nullptr /* TRLAGraphic */},
+    {"sgi", "SGI images", "SGI true color images", 8, nullptr /* TSGIGraphic */},
+    {"rgba", "", "SGI true color images with alpha", 8, nullptr /* TSGIGraphic */},
+    {"rgb", "", "SGI true color images", 8, nullptr /* TSGIGraphic */},
+    {"bw", "", "SGI black/white images", 8, nullptr /* TSGIGraphic */},
+    {"psd", "Photoshop images", "", 10, nullptr /* TPSDGraphic */},
+    {"pdd", "", "", 10, nullptr /* TPSDGraphic */},
+    {"ppm", "Portable map images", "Portable pixel map images", 8, nullptr /* TPPMGraphic */},
+    {"pgm", "", "Portable gray map images", 8, nullptr /* TPPMGraphic */},
+    {"pbm", "", "Portable bitmap images", 8, nullptr /* TPPMGraphic */},
+    {"cel", "Autodesk images", "", 8, nullptr /* TAutodeskGraphic */},
+    {"pic", "Autodesk images", "", 8, nullptr /* TAutodeskGraphic */},
+    {"pcd", "Kodak Photo-CD images", "", 8, nullptr /* TPCDGraphic */},
+    {"cut", "Dr. Halo images", "", 8, nullptr /* TCUTGraphic */},
+    {"psp", "Paintshop Pro images", "", 24, nullptr /* TPSPGraphic */},
+    {"png", "Portable network graphic images", "", 8, nullptr /* TPNGGraphic */},
+};
+
+// Readers unregistered class by class at shutdown, in this order (null entries are skipped):
+// TPSPGraphic, TPSDGraphic, TTargaGraphic, TTIFFGraphic, TSGIGraphic, TPCXGraphic,
+// TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
+const TGraphicClass* const ShutdownReaders[] = {
+    nullptr /* TPSPGraphic */,    nullptr /* TPSDGraphic */, nullptr /* TTargaGraphic */,
+    nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, nullptr /* TPCXGraphic */,
+    nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
+    nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,
+};
+const TGraphicClass* const ShutdownPNG = nullptr /* TPNGGraphic */;
+}  // namespace
+
+void InitializeFileFormats() {
+    if (FileFormats != nullptr) return;
+    auto list = std::make_unique<TFileFormatList>();
+    for (const TStartupRow& row : StartupRows)
+        if (row.ReaderClass != nullptr)
+            list->RegisterFormat(row.Extension, row.ClassDescription, row.Description, row.Kinds, false,
+                                 row.ReaderClass);
+    FileFormats = list.release();
+}
+
+void FinalizeFileFormats() {
+    if (FileFormats == nullptr) return;
+    for (const TGraphicClass* cls : ShutdownReaders)
+        if (cls != nullptr) FileFormats->UnregisterFormat("", cls);
+    FileFormats->UnregisterFormat("rle", &TBitmap::Class);
+    FileFormats->UnregisterFormat("dib", &TBitmap::Class);
+    if (ShutdownPNG != nullptr) FileFormats->UnregisterFormat("", ShutdownPNG);
+    delete FileFormats;
+    FileFormats = nullptr;
+}

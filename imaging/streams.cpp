@@ -1,0 +1,199 @@
+#include "streams.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "exceptions.h"
+
+int64_t TStream::Size() {
+    int64_t pos = Seek(0, TSeekOrigin::soCurrent);
+    int64_t size = Seek(0, TSeekOrigin::soEnd);
+    Seek(pos, TSeekOrigin::soBeginning);
+    return size;
+}
+
+int64_t TStream::Remaining() {
+    int64_t r = Size() - Position();
+    return r > 0 ? r : 0;
+}
+
+void TStream::ReadBuffer(void* buffer, int64_t count) {
+    if (count < 0 || (count > 0 && Read(buffer, count) != count)) throw EReadError(SReadError);
+}
+
+void TStream::WriteBuffer(const void* buffer, int64_t count) {
+    if (count < 0 || (count > 0 && Write(buffer, count) != count)) throw EWriteError(SWriteError);
+}
+
+int64_t TStream::CopyFrom(TStream& source, int64_t count) {
+    if (count == 0) {
+        source.SetPosition(0);
+        count = source.Size();
+    }
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, 1 << 16)));
+    int64_t done = 0;
+    while (done < count) {
+        int64_t n = std::min<int64_t>(count - done, static_cast<int64_t>(buf.size()));
+        source.ReadBuffer(buf.data(), n);
+        WriteBuffer(buf.data(), n);
+        done += n;
+    }
+    return done;
+}
+
+namespace {
+int64_t SeekTarget(int64_t position, int64_t size, int64_t offset, TSeekOrigin origin) {
+    int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? position : size;
+    int64_t target = base + offset;
+    return target < 0 ? 0 : target;
+}
+
+int64_t CopyOut(const uint8_t* data, int64_t size, int64_t& position, void* buffer, int64_t count) {
+    if (count <= 0 || position >= size) return 0;
+    int64_t n = std::min(count, size - position);
+    std::memcpy(buffer, data + position, static_cast<size_t>(n));
+    position += n;
+    return n;
+}
+}  // namespace
+
+TMemoryStream::TMemoryStream(const void* data, size_t size)
+    : FData(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size) {}
+
+int64_t TMemoryStream::Read(void* buffer, int64_t count) {
+    return CopyOut(FData.data(), Size(), FPosition, buffer, count);
+}
+
+int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
+    if (count <= 0) return 0;
+    int64_t end = FPosition + count;
+    if (end > Size()) FData.resize(static_cast<size_t>(end));
+    std::memcpy(FData.data() + FPosition, buffer, static_cast<size_t>(count));
+    FPosition = end;
+    return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+    FPosition = SeekTarget(FPosition, Size(), offset, origin);
+    return FPosition;
+}
+
+void TMemoryStream::SetSize(int64_t size) {
+    FData.resize(static_cast<size_t>(std::max<int64_t>(size, 0)));
+    if (FPosition > Size()) FPosition = Size();
+}
+
+void TMemoryStream::Clear() {
+    FData.clear();
+    FPosition = 0;
+}
+
+void TMemoryStream::LoadFromFile(const std::string& fileName) {
+    TFileStream file(fileName, TFileMode::fmOpenRead);
+    FData.resize(static_cast<size_t>(file.Size()));
+    file.ReadBuffer(FData.data(), Size());
+    FPosition = 0;
+}
+
+void TMemoryStream::SaveToFile(const std::string& fileName) {
+    TFileStream file(fileName, TFileMode::fmCreate);
+    file.WriteBuffer(FData.data(), Size());
+}
+
+int64_t TReadOnlyMemoryStream::Read(void* buffer, int64_t count) {
+    return CopyOut(FData, FSize, FPosition, buffer, count);
+}
+
+int64_t TReadOnlyMemoryStream::Write(const void*, int64_t) { return 0; }
+
+int64_t TReadOnlyMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+    FPosition = SeekTarget(FPosition, FSize, offset, origin);
+    return FPosition;
+}
+
+TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileName(fileName), FMode(mode) {
+    if (mode == TFileMode::fmCreate) {
+        FHandle = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (FHandle < 0) throw EFCreateError(Format(SFCreateError, fileName, std::strerror(errno)));
+        return;
+    }
+    FHandle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (FHandle < 0) throw EFOpenError(Format(SFOpenError, fileName, std::strerror(errno)));
+    struct stat st {};
+    int err = 0;
+    if (::fstat(FHandle, &st) != 0)
+        err = errno;
+    else if (S_ISDIR(st.st_mode))
+        err = EISDIR;
+    else if (mode == TFileMode::fmOpenExclusive && ::flock(FHandle, LOCK_EX | LOCK_NB) != 0)
+        err = errno == EWOULDBLOCK ? EACCES : errno;
+    if (err != 0) {
+        ::close(FHandle);
+        FHandle = -1;
+        throw EFOpenError(Format(SFOpenError, fileName, std::strerror(err)));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // Pipes and devices: read what there is into memory.
+        uint8_t chunk[65536];
+        ssize_t n;
+        while ((n = ::read(FHandle, chunk, sizeof chunk)) > 0) FCopy.insert(FCopy.end(), chunk, chunk + n);
+        Attach(FCopy.data(), static_cast<int64_t>(FCopy.size()));
+        return;
+    }
+    if (st.st_size > 0) {
+        void* m = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, FHandle, 0);
+        if (m != MAP_FAILED) {
+            FMapping = m;
+            FMappedSize = static_cast<size_t>(st.st_size);
+            Attach(m, st.st_size);
+            return;
+        }
+        FCopy.resize(static_cast<size_t>(st.st_size));
+        ssize_t got = ::pread(FHandle, FCopy.data(), FCopy.size(), 0);
+        FCopy.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        Attach(FCopy.data(), static_cast<int64_t>(FCopy.size()));
+    }
+}
+
+TFileStream::~TFileStream() {
+    if (FMapping) ::munmap(FMapping, FMappedSize);
+    if (FHandle >= 0) ::close(FHandle);
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count) {
+    if (FMode == TFileMode::fmCreate) return 0;
+    return TReadOnlyMemoryStream::Read(buffer, count);
+}
+
+int64_t TFileStream::Write(const void* buffer, int64_t count) {
+    if (FMode != TFileMode::fmCreate || count <= 0) return 0;
+    const uint8_t* p = static_cast<const uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pwrite(FHandle, p + done, static_cast<size_t>(count - done), FWritePosition + done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    FWritePosition += done;
+    FWriteSize = std::max(FWriteSize, FWritePosition);
+    return done;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+    if (FMode != TFileMode::fmCreate) return TReadOnlyMemoryStream::Seek(offset, origin);
+    FWritePosition = SeekTarget(FWritePosition, FWriteSize, offset, origin);
+    return FWritePosition;
+}
+
+int64_t TFileStream::Size() {
+    if (FMode != TFileMode::fmCreate) return TReadOnlyMemoryStream::Size();
+    return FWriteSize;
+}

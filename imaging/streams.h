@@ -1,0 +1,115 @@
+// Byte streams: a plain read that answers how much it got, a checked read that raises
+// "Stream read error", seeking, position and size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+class TStream {
+public:
+    virtual ~TStream() = default;
+
+    // Plain read: copies up to count bytes and returns how many it copied.
+    virtual int64_t Read(void* buffer, int64_t count) = 0;
+    virtual int64_t Write(const void* buffer, int64_t count) = 0;
+    // Returns the new position. A position past the end is allowed; reads there give nothing.
+    virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+    virtual int64_t Size();
+
+    int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
+    void SetPosition(int64_t pos) { Seek(pos, TSeekOrigin::soBeginning); }
+    // Bytes between the position and the end (0 when the position is past the end).
+    int64_t Remaining();
+
+    // Checked read and write: anything short raises EReadError / EWriteError.
+    void ReadBuffer(void* buffer, int64_t count);
+    void WriteBuffer(const void* buffer, int64_t count);
+
+    // Copies count bytes from source (all of it from its start when count is 0).
+    int64_t CopyFrom(TStream& source, int64_t count);
+};
+
+// A growable stream in memory.
+class TMemoryStream : public TStream {
+public:
+    TMemoryStream() = default;
+    TMemoryStream(const void* data, size_t size);
+
+    int64_t Read(void* buffer, int64_t count) override;
+    int64_t Write(const void* buffer, int64_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int64_t Size() override { return static_cast<int64_t>(FData.size()); }
+
+    void SetSize(int64_t size);
+    void Clear();
+    uint8_t* Memory() { return FData.data(); }
+    const std::vector<uint8_t>& Bytes() const { return FData; }
+
+    void LoadFromFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName);
+
+private:
+    std::vector<uint8_t> FData;
+    int64_t FPosition = 0;
+};
+
+// A read-only view of bytes owned by someone else; the bytes must outlive the stream.
+class TReadOnlyMemoryStream : public TStream {
+public:
+    TReadOnlyMemoryStream(const void* data, size_t size)
+        : FData(static_cast<const uint8_t*>(data)), FSize(static_cast<int64_t>(size)) {}
+
+    int64_t Read(void* buffer, int64_t count) override;
+    int64_t Write(const void* buffer, int64_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int64_t Size() override { return FSize; }
+
+protected:
+    TReadOnlyMemoryStream() = default;
+    void Attach(const void* data, int64_t size) {
+        FData = static_cast<const uint8_t*>(data);
+        FSize = size;
+    }
+
+private:
+    const uint8_t* FData = nullptr;
+    int64_t FSize = 0;
+    int64_t FPosition = 0;
+};
+
+enum class TFileMode {
+    fmOpenRead,       // read; others may read but not write
+    fmCreate,         // create or truncate for writing
+    fmOpenExclusive,  // read; fails while another process holds the file locked
+};
+
+// A file stream. Opened for reading, the file is mapped into memory; opened for writing,
+// bytes go straight to the file. Failures raise EFOpenError / EFCreateError.
+class TFileStream : public TReadOnlyMemoryStream {
+public:
+    TFileStream(const std::string& fileName, TFileMode mode);
+    ~TFileStream() override;
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    int64_t Read(void* buffer, int64_t count) override;
+    int64_t Write(const void* buffer, int64_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int64_t Size() override;
+
+    const std::string& FileName() const { return FFileName; }
+
+private:
+    std::string FFileName;
+    TFileMode FMode;
+    int FHandle = -1;
+    void* FMapping = nullptr;
+    size_t FMappedSize = 0;
+    std::vector<uint8_t> FCopy;  // used when the file cannot be mapped
+    int64_t FWritePosition = 0;
+    int64_t FWriteSize = 0;
+};
