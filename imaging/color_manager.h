@@ -56,8 +56,10 @@ enum TPaletteSourceLayout : uint8_t {
 inline constexpr const char* gesIndexedNotSupported =
     "Conversion between indexed and non-indexed pixel formats is not supported.";
 inline constexpr const char* gesConversionUnsupported = "Color conversion failed. Could not find a proper method.";
-inline constexpr const char* gesInvalidSampleDepth = "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.";
-inline constexpr const char* gesInvalidPixelScheme = "Sample count per pixel does not correspond to the given color scheme.";
+inline constexpr const char* gesInvalidSampleDepth =
+    "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.";
+inline constexpr const char* gesInvalidPixelScheme =
+    "Sample count per pixel does not correspond to the given color scheme.";
 inline constexpr const char* gesInvalidSubSampling = "Subsampling value is invalid. Allowed are 1, 2 and 4.";
 inline constexpr const char* gesVerticalSubSamplingError =
     "Vertical subsampling value must be <= horizontal subsampling value.";

@@ -739,3 +739,53 @@ TEST(ColorManagerPalette, CountsAndDepthRespread) {
     ASSERT_EQ(deep.Count(), 256);
     EXPECT_EQ(deep[200].Red, 200);
 }
+
+// --- bounds ----------------------------------------------------------------------------------------
+
+// Every description, mask and row length runs on heap buffers of exactly the size the layouts
+// need, so that a sanitizer build reports any read or write beyond them.
+TEST(ColorManagerBounds, EveryConverterStaysInsideExactBuffers) {
+    const int samplesOf[] = {1, 1, 1, 2, 3, 4, 3, 4, 3, 4, 3, 3, 3};  // by TPixelModel
+    const int depths[] = {1, 2, 3, 4, 8, 12, 16};
+    const uint8_t masks[] = {0xFF, 0x80, 0x55};
+    const uint32_t counts[] = {1, 7, 8, 9, 17};
+    size_t converted = 0;
+
+    // Runs one description over every mask and length; false when it has no converter.
+    auto sweep = [&](const Description& d, bool planar) {
+        TColorManager cm;
+        Describe(cm, d);
+        const size_t sourceSamples = static_cast<size_t>(samplesOf[d.Source]);
+        const size_t targetSamples = static_cast<size_t>(samplesOf[d.Target]);
+        const size_t planeCount = planar && sourceSamples > 1 ? sourceSamples : 1;
+        const size_t samplesPerPlane = planeCount > 1 ? 1 : sourceSamples;
+        for (uint8_t mask : masks)
+            for (uint32_t count : counts) {
+                size_t selected = 0;
+                for (uint32_t i = 0; i < count; ++i) selected += (mask >> (7 - i % 8)) & 1;
+                if (selected == 0) continue;
+                std::vector<std::vector<uint8_t>> planes(planeCount);
+                std::vector<const void*> pointers;
+                for (auto& p : planes) {
+                    p.assign((selected * samplesPerPlane * static_cast<size_t>(d.SourceBits) + 7) / 8, 0xA5);
+                    pointers.push_back(p.data());
+                }
+                std::vector<uint8_t> target((count * targetSamples * static_cast<size_t>(d.TargetBits) + 7) / 8);
+                try {
+                    cm.ConvertLine(pointers, target.data(), static_cast<int32_t>(count), mask);
+                } catch (const EColorConversionError&) {
+                    return;
+                }
+                ++converted;
+            }
+    };
+    for (int sm = pmUnknown; sm <= pmPhotoYCC; ++sm)
+        for (int tm = pmUnknown; tm <= pmPhotoYCC; ++tm)
+            for (int sb : depths)
+                for (int tb : depths)
+                    for (bool planar : {false, true})
+                        sweep({static_cast<TPixelModel>(sm), static_cast<TPixelModel>(tm), sb, tb, 1, 1,
+                               cfSwapBytes | cfLabOffsetChroma, cfGamma},
+                              planar);
+    EXPECT_GT(converted, 10000u);
+}
