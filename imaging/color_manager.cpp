@@ -125,9 +125,12 @@ void Rgb8Interleaved(const uint8_t* src, uint8_t* dst, uint32_t count, const uin
             Store32(dst + 8, o2);
         }
     } else if constexpr (SS == 4 && DS == 4 && Exchange && !Gamma) {
-        for (; i < count; ++i, src += 4, dst += 4) {
-            uint32_t v = Load32(src);
-            Store32(dst, (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16));
+        // Two pixels per 64-bit word: green and alpha stay, red and blue trade places.
+        for (; i + 2 <= count; i += 2, src += 8, dst += 8) {
+            uint64_t v;
+            std::memcpy(&v, src, sizeof v);
+            v = (v & 0xFF00FF00FF00FF00u) | ((v >> 16) & 0x000000FF000000FFu) | ((v & 0x000000FF000000FFu) << 16);
+            std::memcpy(dst, &v, sizeof v);
         }
     }
     for (; i < count; ++i, src += SS, dst += DS) {

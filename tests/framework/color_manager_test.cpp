@@ -197,20 +197,32 @@ TEST(ColorManagerMask, SelectedPixelsTakeConsecutiveSourcePixels) {
 // --- the RGB family ------------------------------------------------------------------------------
 
 TEST(ColorManagerRGB, ExchangesRedAndBlueOnEveryRowLength) {
-    // Rows of every length up to 13 run both the four-pixel blocks and the single pixels.
-    for (int32_t count = 1; count <= 13; ++count) {
-        std::vector<uint8_t> src(static_cast<size_t>(count) * 3), dst(src.size() + 1, 0x5A);
-        for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
-        TColorManager cm;
-        Describe(cm, {pmRGB, pmBGR});
-        cm.ConvertLine({src.data()}, dst.data(), count, 0xFF);
-        for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
-            EXPECT_EQ(dst[i * 3], src[i * 3 + 2]);
-            EXPECT_EQ(dst[i * 3 + 1], src[i * 3 + 1]);
-            EXPECT_EQ(dst[i * 3 + 2], src[i * 3]);
+    // Rows of every length up to 13 run both the multi-pixel words and the single pixels.
+    struct Case {
+        TPixelModel Source, Target;
+        size_t SourceSamples, TargetSamples;
+    } cases[] = {{pmRGB, pmBGR, 3, 3}, {pmRGBA, pmBGRA, 4, 4}, {pmBGRA, pmRGB, 4, 3}, {pmBGR, pmRGBA, 3, 4}};
+    for (const auto& c : cases)
+        for (int32_t count = 1; count <= 13; ++count) {
+            const size_t n = static_cast<size_t>(count);
+            std::vector<uint8_t> src(n * c.SourceSamples), dst(n * c.TargetSamples + 1, 0x5A);
+            for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
+            TColorManager cm;
+            Describe(cm, {c.Source, c.Target, 8, 8, static_cast<int>(c.SourceSamples),
+                          static_cast<int>(c.TargetSamples)});
+            cm.ConvertLine({src.data()}, dst.data(), count, 0xFF);
+            for (size_t i = 0; i < n; ++i) {
+                const uint8_t* in = &src[i * c.SourceSamples];
+                const uint8_t* out = &dst[i * c.TargetSamples];
+                EXPECT_EQ(out[0], in[2]);
+                EXPECT_EQ(out[1], in[1]);
+                EXPECT_EQ(out[2], in[0]);
+                if (c.TargetSamples == 4) {
+                    EXPECT_EQ(out[3], c.SourceSamples == 4 ? in[3] : 0x5A);
+                }
+            }
+            EXPECT_EQ(dst.back(), 0x5A) << "wrote past " << count << " pixels";
         }
-        EXPECT_EQ(dst.back(), 0x5A) << "wrote past " << count << " pixels";
-    }
 }
 
 TEST(ColorManagerRGB, AlphaIsDroppedKeptOrLeftAlone) {
