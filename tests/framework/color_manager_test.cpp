@@ -201,7 +201,8 @@ TEST(ColorManagerRGB, SixteenBitSamplesNarrowByTruncationAndWidenBack) {
     EXPECT_EQ(AsWords(Convert(cm, {bytes}, 1, Bytes(6))), (std::vector<uint16_t>{0xFFFF, 0x8080, 0x0101}));
     Describe(cm, {pmRGBA, pmRGBA, 16, 16, cfSwapBytes});
     auto four = Words({0x1234, 0x5678, 0x9ABC, 0xDEF0});
-    EXPECT_EQ(AsWords(Convert(cm, {four.data()}, 1, Bytes(8))), (std::vector<uint16_t>{0x3412, 0x7856, 0xBC9A, 0xF0DE}));
+    EXPECT_EQ(AsWords(Convert(cm, {four.data()}, 1, Bytes(8))),
+              (std::vector<uint16_t>{0x3412, 0x7856, 0xBC9A, 0xF0DE}));
 }
 
 TEST(ColorManagerRGB, GammaAppliesToColourNotToAlpha) {
