@@ -200,8 +200,8 @@ void DecodeInterpolatedAlpha(const uint8_t* b, TBlock& out) {
     for (int i = 0; i < 16; ++i) out[i][3] = pal[(bits >> (3 * i)) & 7];
 }
 
+template <int Channels>
 void DecodeBlockRow(uint32_t format, const uint8_t* s, uint32_t width, int rows, uint8_t* dst, size_t dstStride) {
-    const int channels = kFormats[format].Channels;
     const uint32_t blocks = std::max<uint32_t>(1, (width + 3) / 4);
     TBlock block;
     for (uint32_t bx = 0; bx < blocks; ++bx) {
@@ -228,8 +228,8 @@ void DecodeBlockRow(uint32_t format, const uint8_t* s, uint32_t width, int rows,
         const uint32_t x0 = bx * 4;
         const uint32_t cols = std::min<uint32_t>(4, width - x0);
         for (int y = 0; y < rows; ++y) {
-            uint8_t* d = dst + y * dstStride + size_t{x0} * channels;
-            for (uint32_t x = 0; x < cols; ++x, d += channels) std::memcpy(d, block[4 * y + x], channels);
+            uint8_t* d = dst + y * dstStride + size_t{x0} * Channels;
+            for (uint32_t x = 0; x < cols; ++x, d += Channels) std::memcpy(d, block[4 * y + x], Channels);
         }
     }
 }
@@ -251,10 +251,12 @@ uint64_t UnitBytes(uint32_t format, uint32_t width) { return ImageBytes(format, 
 
 void DecodeUnit(uint32_t format, const uint8_t* src, uint32_t width, int rows, uint8_t* dst, size_t dstStride) {
     if (!IsDecodable(format)) return;
-    if (kFormats[format].Storage == TStorage::Blocks)
-        DecodeBlockRow(format, src, width, rows, dst, dstStride);
-    else
+    if (kFormats[format].Storage != TStorage::Blocks)
         DecodePixelRow(format, src, width, dst);
+    else if (kFormats[format].Channels == 4)
+        DecodeBlockRow<4>(format, src, width, rows, dst, dstStride);
+    else
+        DecodeBlockRow<3>(format, src, width, rows, dst, dstStride);
 }
 
 uint8_t HalfToByte(uint16_t half) {
