@@ -2,8 +2,6 @@
 // reference decode, its info against the table, and the real-world textures opening cleanly.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
 #include <sstream>
 #include <string>
 
@@ -151,44 +149,4 @@ TEST(TexbridgeCorpus, PublicTexturesOpenWithTheirManifestProperties) {
         ++checked;
     }
     EXPECT_GT(checked, 0);
-}
-
-// Real and generated textures cut short or with bytes changed: each either fails to open or
-// yields its levels at their sizes; nothing crashes or reads outside the file.
-TEST(TexbridgeCorpus, DamagedCorpusTexturesFailCleanly) {
-    REQUIRE_CORPUS();
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(CorpusDir() / "public" / "vtf"))
-        if (IsTexturePath(entry.path().string())) files.push_back(entry.path());
-    for (const char* name : {"ver_7.1_DXT5_128x128.vtf", "ver_7.3_BGRA8888_128x128.vtf", "res_padded_DXT5_64x64_v73.vtf",
-                             "cube7_DXT1_32x32_v71_ff.vtf", "volume4_DXT1_16x16_v73.vtf", "fmt_DXT3_v75_100x75_npot.vtf"})
-        files.push_back(CorpusDir() / "synthetic" / "vtf" / name);
-    std::sort(files.begin(), files.end());
-
-    ScratchDir dir;
-    const fs::path damaged = dir / "damaged.vtf";
-    std::mt19937 rng(7);
-    for (const fs::path& file : files) {
-        SCOPED_TRACE(file.filename().string());
-        const std::vector<uint8_t> whole = ReadFile(file);
-        ASSERT_GT(whole.size(), 0u);
-        for (int variant = 0; variant < 60; ++variant) {
-            std::vector<uint8_t> v = whole;
-            if (variant < 20) {
-                v.resize(variant < 10 ? size_t(variant) * 13 : rng() % whole.size());
-            } else {
-                for (int i = 0; i < 3; ++i) v[rng() % std::min<size_t>(v.size(), 128)] = uint8_t(rng());
-            }
-            WriteFile(damaged, v);
-            TTextureSession session(damaged.string());
-            TextureInfo info;
-            ReadTextureInfo(info);
-            for (int k = 0; k < std::min(info.Mips, 20); ++k) {
-                const LevelImage got = GetLevel(k);
-                if (got.BytesPerPixel == 0) continue;
-                ASSERT_EQ(got.Width, LevelSize(info.Width, k));
-                ASSERT_EQ(got.Height, LevelSize(info.Height, k));
-            }
-        }
-    }
 }

@@ -10,37 +10,22 @@
 
 namespace vtftest {
 
-enum : uint32_t {
-    RGBA8888 = 0, RGB888 = 2, BGR888 = 3, RGB565 = 4, I8 = 5, IA88 = 6, P8 = 7, A8 = 8,
-    RGB888_BLUESCREEN = 9, BGRA8888 = 12, DXT1 = 13, DXT3 = 14, DXT5 = 15, BGR565 = 17,
-    BGRA4444 = 19, DXT1_ONEBITALPHA = 20, BGRA5551 = 21, UV88 = 22, RGBA16161616F = 24,
-    RGBA16161616 = 25,
-};
+enum : uint32_t { RGBA8888 = 0, RGB888 = 2, BGR888 = 3, P8 = 7, BGRA8888 = 12, DXT1 = 13, DXT5 = 15, RGBA16161616 = 25 };
 constexpr uint32_t FlagEnvMap = 1u << 14;
 
-// Storage of one format: bytes per pixel, or per 4 x 4 block when Block is set.
-struct FormatSize {
-    uint32_t Bytes;
-    bool Block;
-};
-inline FormatSize SizeOf(uint32_t format) {
-    switch (format) {
-        case DXT1: case DXT1_ONEBITALPHA: return {8, true};
-        case DXT3: case DXT5: return {16, true};
-        case RGBA16161616F: case RGBA16161616: return {8, false};
-        case I8: case P8: case A8: return {1, false};
-        case RGB888: case BGR888: case RGB888_BLUESCREEN: case 10: return {3, false};
-        case RGB565: case IA88: case BGR565: case 18: case BGRA4444: case BGRA5551: case UV88: return {2, false};
-        default: return {4, false};
-    }
+// Bytes per pixel, or per 4 x 4 block for the S3TC formats 13, 14, 15 and 20.
+inline bool IsBlockFormat(uint32_t f) { return f == 13 || f == 14 || f == 15 || f == 20; }
+inline uint32_t StoredBytes(uint32_t f) {
+    constexpr uint8_t bytes[27] = {4, 4, 3, 3, 2, 1, 2, 1, 1, 3, 3, 4, 4, 8, 16, 16, 4, 2, 2, 2, 8, 2, 2, 4, 8, 8, 4};
+    return f < 27 ? bytes[f] : 4;
 }
 
 inline uint32_t Level(uint32_t n, uint32_t k) { return std::max<uint32_t>(1, k >= 32 ? 0 : n >> k); }
 
 inline size_t ImageSize(uint32_t format, uint32_t w, uint32_t h) {
-    FormatSize f = SizeOf(format);
-    if (f.Block) return size_t{std::max<uint32_t>(1, (w + 3) / 4)} * std::max<uint32_t>(1, (h + 3) / 4) * f.Bytes;
-    return size_t{w} * h * f.Bytes;
+    if (IsBlockFormat(format))
+        return size_t{std::max<uint32_t>(1, (w + 3) / 4)} * std::max<uint32_t>(1, (h + 3) / 4) * StoredBytes(format);
+    return size_t{w} * h * StoredBytes(format);
 }
 
 struct Spec {

@@ -45,12 +45,8 @@ TEST(VtfHelper, ThumbnailsOfLargeTexturesComeFromTheLevelNear128Pixels) {
     ScratchDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.Width) + " x " + std::to_string(c.Height));
-        vt::Spec s;
-        s.Width = c.Width;
-        s.Height = c.Height;
-        s.Mips = c.Mips;
-        s.Format = c.Format;
-        const std::string path = WriteTexture(dir, s);
+        const std::string path =
+            WriteTexture(dir, {.Width = c.Width, .Height = c.Height, .Format = c.Format, .Mips = c.Mips});
         EXPECT_EQ(ThumbnailMipLevel(ReadTextureFileInfo(path)), c.Level);
         std::unique_ptr<TBitmap> bitmap = LoadTextureForThumbnail(path);
         EXPECT_EQ(bitmap->Width(), c.BitmapWidth);
@@ -61,61 +57,42 @@ TEST(VtfHelper, ThumbnailsOfLargeTexturesComeFromTheLevelNear128Pixels) {
 
 TEST(VtfHelper, ThumbnailLevelStaysInsideShortChains) {
     struct Case {
-        TextureInfo Info;
-        int32_t Level;
-    };
-    auto info = [](int32_t w, int32_t h, int32_t mips) {
-        TextureInfo i;
-        i.Width = w;
-        i.Height = h;
-        i.Mips = mips;
-        return i;
+        int32_t Width, Height, Mips, Level;
     };
     const Case cases[] = {
-        {info(1024, 1024, 4), 3},   // 1024..128: the smallest level
-        {info(1024, 1024, 6), 3},   // 128 x 128 is there; 64 would not fill the box
-        {info(200, 200, 2), 0},     // level 1 is 100 x 100, level 0 is the last one larger
-        {info(4096, 16, 1), 0},     // a single level
-        {info(101, 101, 7), 0},
-        {info(100, 100, 7), 0},     // fits the box: level 0
-        {info(2048, 2048, 9), 1},   // enough levels for the rule, though not a full chain
-        {info(0, 0, 0), 0},         // a texture that failed to open
+        {1024, 1024, 4, 3},  // 1024..128: the smallest level
+        {1024, 1024, 6, 3},  // 128 x 128 is there; 64 would not fill the box
+        {200, 200, 2, 0},    // level 1 is 100 x 100, level 0 is the last one larger
+        {4096, 16, 1, 0},    // a single level
+        {100, 100, 7, 0},    // fits the box
+        {2048, 2048, 9, 1},  // enough levels for the rule, though not a full chain
+        {0, 0, 0, 0},        // a texture that failed to open
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ThumbnailMipLevel(c.Info), c.Level)
-            << c.Info.Width << " x " << c.Info.Height << ", " << c.Info.Mips << " levels";
+        const TextureInfo info{.Width = c.Width, .Height = c.Height, .Mips = c.Mips};
+        EXPECT_EQ(ThumbnailMipLevel(info), c.Level) << c.Width << " x " << c.Height << ", " << c.Mips << " levels";
     }
 }
 
 TEST(VtfHelper, LevelBecomesA24BitBitmapOfItsColours) {
     ScratchDir dir;
-    vt::Spec s;
-    s.Width = 2;
-    s.Height = 2;
-    s.Mips = 2;
-    s.Format = vt::RGBA8888;
-    const std::vector<uint8_t> level0 = {10, 20, 30, 0, 40, 50, 60, 128, 70, 80, 90, 255, 1, 2, 3, 4};
-    const std::string path = WriteTexture(dir, s, [&](const vt::ImageKey& k, std::vector<uint8_t>& image) {
-        if (k.Level == 0) image = level0;
-        else image = {200, 201, 202, 203};
-    });
-    std::unique_ptr<TBitmap> bitmap = LoadTextureLevel(path, 0);
-    ASSERT_EQ(bitmap->PixelFormat(), pf24bit);
-    ASSERT_EQ(bitmap->Width(), 2);
-    ASSERT_EQ(bitmap->Height(), 2);
-    EXPECT_EQ(bitmap->GetPixel(0, 0), (TRGBQuad{30, 20, 10, 255}));
-    EXPECT_EQ(bitmap->GetPixel(1, 0), (TRGBQuad{60, 50, 40, 255}));
-    EXPECT_EQ(bitmap->GetPixel(0, 1), (TRGBQuad{90, 80, 70, 255}));
-    EXPECT_EQ(bitmap->GetPixel(1, 1), (TRGBQuad{3, 2, 1, 255}));
-
-    // Three bytes per pixel, and a level past the end clamped to the last.
-    s.Format = vt::RGB888;
-    const std::string rgb = WriteTexture(dir, s, [](const vt::ImageKey& k, std::vector<uint8_t>& image) {
+    const auto fill = [](const vt::ImageKey& k, std::vector<uint8_t>& image) {
         for (size_t i = 0; i < image.size(); ++i) image[i] = uint8_t(k.Level * 100 + i);
-    });
-    bitmap = LoadTextureLevel(rgb, 5);
-    ASSERT_EQ(bitmap->Width(), 1);
-    EXPECT_EQ(bitmap->GetPixel(0, 0), (TRGBQuad{102, 101, 100, 255}));
+    };
+    for (uint32_t format : {vt::RGBA8888, vt::RGB888}) {
+        const int bpp = format == vt::RGBA8888 ? 4 : 3;
+        const std::string path = WriteTexture(dir, {.Width = 2, .Height = 2, .Format = format, .Mips = 2}, fill);
+        std::unique_ptr<TBitmap> bitmap = LoadTextureLevel(path, 0);
+        ASSERT_EQ(bitmap->PixelFormat(), pf24bit);
+        ASSERT_EQ(bitmap->Width(), 2);
+        ASSERT_EQ(bitmap->Height(), 2);
+        const uint8_t last = uint8_t(3 * bpp);  // pixel (1, 1) starts at byte 3 x bpp
+        EXPECT_EQ(bitmap->GetPixel(0, 0), (TRGBQuad{2, 1, 0, 255}));
+        EXPECT_EQ(bitmap->GetPixel(1, 1), (TRGBQuad{uint8_t(last + 2), uint8_t(last + 1), last, 255}));
+        bitmap = LoadTextureLevel(path, 5);  // clamped to level 1, 1 x 1
+        ASSERT_EQ(bitmap->Width(), 1);
+        EXPECT_EQ(bitmap->GetPixel(0, 0), (TRGBQuad{102, 101, 100, 255}));
+    }
 }
 
 TEST(VtfHelper, NoImageRaisesAnError) {
@@ -127,28 +104,11 @@ TEST(VtfHelper, NoImageRaisesAnError) {
         EXPECT_STREQ(e.what(), STextureUnreadable);
     }
     ScratchDir dir;
-    vt::Spec s;
-    s.Format = vt::P8;
-    const std::string path = WriteTexture(dir, s);
+    const std::string path = WriteTexture(dir, {.Format = vt::P8});
     EXPECT_THROW(LoadTextureLevel(path, 0), EInvalidGraphic);
     EXPECT_THROW(LoadTextureForThumbnail(path), EInvalidGraphic);
     EXPECT_EQ(ReadTextureFileInfo(path).Width, 0);
     EXPECT_THROW(LoadTextureLevel((dir / "missing.vtf").string(), 0), EInvalidGraphic);
-}
-
-TEST(VtfHelper, SessionClosesTheTextureAlsoWhenAnErrorPasses) {
-    ScratchDir dir;
-    const std::string path = WriteTexture(dir, vt::Spec{});
-    TextureInfo info;
-    try {
-        TTextureSession session(path);
-        ReadTextureInfo(info);
-        throw std::runtime_error("interrupted");
-    } catch (const std::runtime_error&) {
-    }
-    EXPECT_EQ(info.Width, 4);
-    ReadTextureInfo(info);
-    EXPECT_EQ(info.Width, 0);
 }
 
 TEST(VtfHelper, TexturePathsEndInLowerCaseVtf) {
