@@ -1,6 +1,5 @@
 #include "vtf_helper.h"
 
-#include <algorithm>
 
 #include "exceptions.h"
 #include "strutils.h"
@@ -49,7 +48,7 @@ int32_t ThumbnailMipLevel(const TextureInfo& info) {
     if (info.Mips <= 0) return 0;
     if (info.Width <= 100 && info.Height <= 100) return 0;
     int32_t level = info.Mips - 8;
-    if (level >= 0) return std::min(level, info.Mips - 1);
+    if (level >= 0) return level;
     // Step down while the next level would still be wider or taller than 100 pixels.
     level = 0;
     while (level + 1 < info.Mips && level + 1 < 31 &&
