@@ -35,7 +35,7 @@ public:
         }
         const fs::path path = FDir / (std::to_string(format) + ".vtf");
         if (!fs::exists(path)) {
-            vt::Spec s;
+            vt::Recipe s;
             s.Width = s.Height = kSize;
             s.Mips = 12;
             s.Format = format;

@@ -37,7 +37,7 @@ TextureInfo Info() {
 }
 
 // Frame 0, face 0, slice 0 of a level as stored, which an RGBA8888 texture returns unchanged.
-std::vector<uint8_t> Stored(const vt::Spec& s, uint32_t level) {
+std::vector<uint8_t> Stored(const vt::Recipe& s, uint32_t level) {
     std::vector<uint8_t> image(vt::ImageSize(s.Format, vt::Level(s.Width, level), vt::Level(s.Height, level)));
     vt::PatternFill({level, 0, 0, 0}, image);
     return image;
@@ -69,7 +69,7 @@ TEST_F(Texbridge, EveryVersionFindsItsLevelsAndClampsOthers) {
     for (uint32_t minor = 0; minor <= 5; ++minor)
         for (bool lowRes : {true, false}) {
             SCOPED_TRACE("7." + std::to_string(minor) + (lowRes ? " with" : " without") + " low-res image");
-            const vt::Spec s{.Minor = minor, .Width = 8, .Height = 4, .Format = vt::RGBA8888, .Flags = 0x2002,
+            const vt::Recipe s{.Minor = minor, .Width = 8, .Height = 4, .Format = vt::RGBA8888, .Flags = 0x2002,
                              .Frames = 2, .Mips = 4, .LowRes = lowRes, .HeaderPadding = 24};
             ASSERT_TRUE(Open(vt::Build(s)));
             const TextureInfo info = Info();
@@ -109,9 +109,9 @@ TEST_F(Texbridge, FailedOpenLeavesNoCurrentTexture) {
 }
 
 TEST_F(Texbridge, TruncatedTexturesFailToOpen) {
-    const vt::Spec cube{.Width = 16, .Height = 16, .Format = vt::DXT5, .Flags = vt::FlagEnvMap, .Mips = 5};
-    const vt::Spec frames{.Minor = 4, .Width = 8, .Height = 4, .Frames = 2, .Mips = 4};
-    for (const vt::Spec& s : {cube, frames}) {
+    const vt::Recipe cube{.Width = 16, .Height = 16, .Format = vt::DXT5, .Flags = vt::FlagEnvMap, .Mips = 5};
+    const vt::Recipe frames{.Minor = 4, .Width = 8, .Height = 4, .Frames = 2, .Mips = 4};
+    for (const vt::Recipe& s : {cube, frames}) {
         const std::vector<uint8_t> whole = vt::Build(s);
         for (size_t length = 0; length < whole.size(); ++length) {
             EXPECT_FALSE(Open({whole.begin(), whole.begin() + ptrdiff_t(length)})) << "length " << length;

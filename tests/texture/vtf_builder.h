@@ -28,7 +28,7 @@ inline size_t ImageSize(uint32_t format, uint32_t w, uint32_t h) {
     return size_t{w} * h * StoredBytes(format);
 }
 
-struct Spec {
+struct Recipe {
     uint32_t Minor = 2;
     uint32_t Width = 4, Height = 4, Depth = 1;
     uint32_t Format = BGRA8888;
@@ -39,7 +39,7 @@ struct Spec {
     uint32_t HeaderPadding = 0; // extra bytes between the resource table and the data (7.3 on)
 };
 
-inline uint32_t FacesOf(const Spec& s) {
+inline uint32_t FacesOf(const Recipe& s) {
     if (!(s.Flags & FlagEnvMap)) return 1;
     return (s.Minor < 5 && s.FirstFrame == 0xFFFF) ? 7 : 6;
 }
@@ -71,14 +71,14 @@ inline void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
     Put16(v, at + 2, x >> 16);
 }
 
-// Offset of the main image data in a file built from the spec.
-inline size_t HeaderBytes(const Spec& s) {
+// Offset of the main image data in a file built from the recipe.
+inline size_t HeaderBytes(const Recipe& s) {
     size_t resources = s.LowRes ? 2 : 1;
     return s.Minor >= 3 ? 80 + 8 * resources + s.HeaderPadding : s.Minor == 2 ? 80 : 64;
 }
-inline size_t ImageDataOffset(const Spec& s) { return HeaderBytes(s) + (s.LowRes ? ImageSize(DXT1, 16, 16) : 0); }
+inline size_t ImageDataOffset(const Recipe& s) { return HeaderBytes(s) + (s.LowRes ? ImageSize(DXT1, 16, 16) : 0); }
 
-inline std::vector<uint8_t> Build(const Spec& s, const Filler& fill = PatternFill) {
+inline std::vector<uint8_t> Build(const Recipe& s, const Filler& fill = PatternFill) {
     const size_t header = HeaderBytes(s);
     std::vector<uint8_t> v(header, 0);
     std::memcpy(v.data(), "VTF", 4);

@@ -15,7 +15,7 @@ namespace vt = vtftest;
 
 namespace {
 
-std::string WriteTexture(const ScratchDir& dir, const vt::Spec& s, const vt::Filler& fill = vt::PatternFill) {
+std::string WriteTexture(const ScratchDir& dir, const vt::Recipe& s, const vt::Filler& fill = vt::PatternFill) {
     const auto path = dir / "t.vtf";
     WriteFile(path, vt::Build(s, fill));
     return path.string();
