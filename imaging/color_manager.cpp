@@ -393,22 +393,28 @@ TPixelFormat TColorManager::TargetBitmapFormat() const {
 void TColorManager::SetGammaPair(float imageGamma, float screenGamma) {
     FMainGamma = (std::isfinite(imageGamma) && imageGamma > 0) ? imageGamma : 1.0f;
     FDisplayGamma = (std::isfinite(screenGamma) && screenGamma > 0) ? screenGamma : 2.2f;
-    BuildGammaTable();
-}
-
-void TColorManager::BuildGammaTable() {
     // The table has 256 entries and is only ever indexed by 8-bit values; a 16-bit target
     // with a source below 8 bits would ask for 65536 entries, so the range stops at 255 and
     // the entries beyond a smaller range keep their values.
     int n = FSourceBPS >= 8 ? 255 : (1 << FTargetBPS) - 1;
     n = std::min(n, 255);
-    const int m = FTargetBPS >= 8 ? 255 : (1 << FTargetBPS) - 1;
-    double g = 1.0 / (static_cast<double>(FMainGamma) * static_cast<double>(FDisplayGamma));
-    if (!std::isfinite(g)) g = 1.0;
+    // Entries beyond the new range keep what the previous pair gave them: a pair still
+    // waiting to be computed is computed first.
+    if (FGammaPending && n < FGammaRange) BuildGammaTable();
+    FGammaRange = n;
+    FGammaTop = FTargetBPS >= 8 ? 255 : (1 << FTargetBPS) - 1;
+    FGammaExponent = 1.0 / (static_cast<double>(FMainGamma) * static_cast<double>(FDisplayGamma));
+    if (!std::isfinite(FGammaExponent)) FGammaExponent = 1.0;
+    FGammaPending = true;
+}
+
+void TColorManager::BuildGammaTable() const {
+    const int n = FGammaRange, m = FGammaTop;
     for (int i = 0; i <= n; ++i) {
-        double v = std::nearbyint(std::pow(static_cast<double>(i) / n, g) * m);
+        double v = std::nearbyint(std::pow(static_cast<double>(i) / n, FGammaExponent) * m);
         FGammaTable[static_cast<size_t>(i)] = static_cast<uint8_t>(std::clamp(v, 0.0, static_cast<double>(m)));
     }
+    FGammaPending = false;
 }
 
 void TColorManager::SetYCbCrWeights(std::span<const float> coefficients, int horizontalSubsampling,
@@ -515,6 +521,7 @@ void TColorManager::RequirePlanes(size_t planeCount, size_t needed) const {
 void TColorManager::ConvertLine(std::span<const void* const> sources, void* target, int32_t count, uint8_t mask) {
     if (FChanged || FRowConversion == nullptr) SelectConverter();
     if (count <= 0 || mask == 0) return;
+    if (FGammaPending && (FTargetOptions & cfGamma)) BuildGammaTable();
     // No scheme has more than four samples; the planes are copied so that no allocation or
     // pointer type pun is needed.
     const uint8_t* planes[4] = {};
@@ -920,6 +927,7 @@ TPalette TColorManager::BuildColorPalette(std::span<const void* const> sources, 
     }
 
     const bool gamma = FTargetOptions & cfGamma;
+    if (gamma && FGammaPending) BuildGammaTable();
     const bool swap = FSourceOptions & cfSwapBytes;
     const size_t sampleBytes = wide ? 2 : 1;
     auto component = [&](const uint8_t* p) -> uint8_t {
@@ -965,6 +973,7 @@ TPalette TColorManager::BuildGrayPalette(bool minimumIsWhite) {
     const int entries = 1 << bits;
     const int step = 255 / (entries - 1);
     const bool gamma = FTargetOptions & cfGamma;
+    if (gamma && FGammaPending) BuildGammaTable();
     TPalette palette(entries);
     for (int i = 0; i < entries; ++i) {
         uint8_t level = static_cast<uint8_t>(i * step);

@@ -97,11 +97,16 @@ public:
     TPixelFormat TargetBitmapFormat() const;
 
     // Stores the file's gamma and the display gamma (0 or below, or not a number, falls back
-    // to 1.0 and 2.2) and rebuilds the gamma table for the depths set at this moment.
+    // to 1.0 and 2.2) and rebuilds the gamma table for the depths set at this moment. The
+    // table is computed when it is first used (most loads never apply gamma), but always for
+    // the depths and gammas of this call.
     void SetGammaPair(float imageGamma, float screenGamma);
     float ImageGamma() const { return FMainGamma; }
     float ScreenGamma() const { return FDisplayGamma; }
-    const std::array<uint8_t, 256>& GammaTable() const { return FGammaTable; }
+    const std::array<uint8_t, 256>& GammaTable() const {
+        if (FGammaPending) BuildGammaTable();
+        return FGammaTable;
+    }
 
     // Replaces the first one to three weights (red, green, blue; extra values are ignored),
     // then checks and stores the chroma subsampling (1, 2 or 4, vertical <= horizontal).
@@ -144,7 +149,7 @@ private:
                                                   uint32_t count, uint8_t mask);
 
     void SelectConverter();
-    void BuildGammaTable();
+    void BuildGammaTable() const;
     void BuildYCCTables(int crCentre, int cbCentre);
     void RequirePlanes(size_t planeCount, size_t needed) const;
 
@@ -186,7 +191,13 @@ private:
     uint8_t FTargetSPP = 3;
     float FMainGamma = 1.0f;
     float FDisplayGamma = 2.2f;
-    std::array<uint8_t, 256> FGammaTable{};
+    // The table and the range it was asked for: entries 0..FGammaRange map 0..FGammaRange to
+    // 0..FGammaTop with exponent FGammaExponent; FGammaPending until it has been computed.
+    mutable std::array<uint8_t, 256> FGammaTable{};
+    mutable bool FGammaPending = false;
+    int FGammaRange = 255;
+    int FGammaTop = 255;
+    double FGammaExponent = 1.0;
     std::array<float, 3> FYCbCrCoefficients{0.299f, 0.587f, 0.114f};
     uint8_t FHSubsampling = 1;
     uint8_t FVSubsampling = 1;
