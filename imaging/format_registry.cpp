@@ -9,6 +9,7 @@
 #include "jpeg_image.h"
 #include "metafile.h"
 #include "picture.h"
+#include "png_graphic.h"
 #include "strutils.h"
 
 TFileFormatList* FileFormats = nullptr;
@@ -157,7 +158,7 @@ const TStartupRow StartupRows[] = {
     {"pcd", "Kodak Photo-CD images", "", 8, nullptr /* TPCDGraphic */},
     {"cut", "Dr. Halo images", "", 8, nullptr /* TCUTGraphic */},
     {"psp", "Paintshop Pro images", "", 24, nullptr /* TPSPGraphic */},
-    {"png", "Portable network graphic images", "", 8, nullptr /* TPNGGraphic */},
+    {"png", "Portable network graphic images", "", 8, &TPNGGraphic::Class},
 };
 
 // Readers unregistered class by class at shutdown, in this order (null entries are skipped):
@@ -169,7 +170,7 @@ const TGraphicClass* const ShutdownReaders[] = {
     nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
     nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,
 };
-const TGraphicClass* const ShutdownPNG = nullptr /* TPNGGraphic */;
+const TGraphicClass* const ShutdownPNG = &TPNGGraphic::Class;
 }  // namespace
 
 void InitializeFileFormats() {
@@ -188,7 +189,7 @@ void FinalizeFileFormats() {
         if (cls != nullptr) FileFormats->UnregisterFormat("", cls);
     FileFormats->UnregisterFormat("rle", &TBitmap::Class);
     FileFormats->UnregisterFormat("dib", &TBitmap::Class);
-    if (ShutdownPNG != nullptr) FileFormats->UnregisterFormat("", ShutdownPNG);
+    FileFormats->UnregisterFormat("", ShutdownPNG);
     delete FileFormats;
     FileFormats = nullptr;
 }
