@@ -1,0 +1,59 @@
+#include "thumbnail.h"
+
+#include <cmath>
+
+#include "picture.h"
+#include "texture_access.h"
+
+void FitThumbnail(const TBitmap& source, TBitmap& target, int32_t boxWidth, int32_t boxHeight) {
+    const int64_t w = source.Width(), h = source.Height();
+    if (w <= boxWidth && h <= boxHeight) {
+        target = source;
+        return;
+    }
+    // Rounded to nearest with halves to even (50.5 gives 50, 51.5 gives 52). The products are
+    // taken in 64 bits so that very wide images do not overflow, and a side never shrinks
+    // below one pixel, so an extreme strip still shows.
+    int32_t newWidth, newHeight;
+    if (w > h) {
+        newWidth = boxWidth;
+        newHeight = static_cast<int32_t>(std::nearbyint(static_cast<double>(h * boxHeight) / static_cast<double>(w)));
+    } else {
+        newHeight = boxHeight;
+        newWidth = static_cast<int32_t>(std::nearbyint(static_cast<double>(w * boxWidth) / static_cast<double>(h)));
+    }
+    if (newWidth < 1) newWidth = 1;
+    if (newHeight < 1) newHeight = 1;
+    TBitmap result;
+    result.SetPixelFormat(pf24bit);
+    result.SetSize(newWidth, newHeight);
+    result.SetPalette(source.Palette());
+    StretchCopy(source, result);
+    target = std::move(result);
+}
+
+void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context) {
+    bool failed = false;
+    try {
+        TPicture picture;
+        if (IsTexturePath(entry.FullPath))
+            picture.SetGraphic(TextureThumbnailSource(entry.FullPath));
+        else
+            picture.LoadFromFile(entry.FullPath);
+        auto thumbnail = std::make_unique<TBitmap>();
+        if (picture.Bitmap() == nullptr) {
+            // Icons, metafiles and JPEG images are drawn onto a 24-bit bitmap first.
+            thumbnail->SetPixelFormat(pf24bit);
+            thumbnail->SetSize(picture.Width(), picture.Height());
+            picture.Graphic()->Draw(*thumbnail, 0, 0);
+            picture.AssignBitmap(*thumbnail);
+        }
+        FitThumbnail(*picture.Bitmap(), *thumbnail, context.BoxWidth, context.BoxHeight);
+        entry.Thumbnail = std::move(thumbnail);
+        entry.Loaded = true;
+        if (context.LoadedCount) ++*context.LoadedCount;
+    } catch (...) {
+        failed = true;
+    }
+    if (failed && context.ProcessMessages) context.ProcessMessages();
+}
