@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include "browser_list.h"
+#include "fake_images.h"
+#include "test_support.h"
+#include "thumbnail.h"
+
+using testsupport::ScratchDir;
+
+namespace {
+
+// Colour only: 24-bit pixels read back with an opaque alpha.
+TRGBQuad Rgb(TRGBQuad q) {
+    q.Alpha = 0;
+    return q;
+}
+
+TBitmap Make(int w, int h, TPixelFormat pf = pf24bit) {
+    TBitmap b;
+    b.SetPixelFormat(pf);
+    b.SetSize(w, h);
+    return b;
+}
+
+struct Size {
+    int W, H;
+};
+
+Size Fitted(int w, int h) {
+    TBitmap target;
+    FitThumbnail(Make(w, h), target);
+    return {target.Width(), target.Height()};
+}
+
+TEST(FitThumbnail, Sizes) {
+    struct Case {
+        int w, h, W, H;
+    } cases[] = {
+        {64, 32, 64, 32},    {100, 100, 100, 100}, {101, 101, 100, 100}, {300, 200, 100, 67},
+        {200, 300, 67, 100}, {200, 101, 100, 50},  // 50.5 rounds to even
+        {200, 103, 100, 52},                       // 51.5 rounds to even
+        {1000, 1, 100, 1},                         // never thinner than a pixel
+        {100, 101, 99, 100},
+    };
+    for (const auto& c : cases) {
+        Size s = Fitted(c.w, c.h);
+        EXPECT_EQ(s.W, c.W) << c.w << "x" << c.h;
+        EXPECT_EQ(s.H, c.H) << c.w << "x" << c.h;
+    }
+}
+
+TEST(FitThumbnail, SmallImageIsCopiedWithItsFormatAndPalette) {
+    TBitmap source = Make(64, 32, pf8bit);
+    TPalette pal(2);
+    pal[1] = TPaletteEntry{200, 100, 50, 0};
+    source.SetPalette(pal);
+    source.SetRawPixel(3, 4, 1);
+    TBitmap target;
+    FitThumbnail(source, target);
+    EXPECT_EQ(target.PixelFormat(), pf8bit);
+    EXPECT_EQ(target.Palette(), pal);
+    EXPECT_EQ(target.GetRawPixel(3, 4), 1u);
+}
+
+TEST(FitThumbnail, LargeImageIsStretchedNearestNeighbourTo24Bits) {
+    // Left half red, right half blue, in an indexed source: resolved through the palette.
+    TBitmap source = Make(300, 200, pf8bit);
+    TPalette pal(2);
+    pal[0] = TPaletteEntry{255, 0, 0, 0};
+    pal[1] = TPaletteEntry{0, 0, 255, 0};
+    source.SetPalette(pal);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 150; x < 300; ++x) source.SetRawPixel(x, y, 1);
+    TBitmap target;
+    FitThumbnail(source, target);
+    ASSERT_EQ(target.PixelFormat(), pf24bit);
+    ASSERT_EQ(target.Width(), 100);
+    EXPECT_EQ(Rgb(target.GetPixel(49, 10)), (TRGBQuad{0, 0, 255, 0}));  // source column 147
+    EXPECT_EQ(Rgb(target.GetPixel(50, 10)), (TRGBQuad{255, 0, 0, 0}));  // source column 150
+}
+
+class MakeThumbnailTest : public ::testing::Test {
+protected:
+    void SetUp() override { RegisterFakeFormats(); }
+
+    TFileEntry EntryFor(const std::string& name) {
+        TFileEntry e;
+        e.Name = name;
+        e.FullPath = (dir / name).string();
+        return e;
+    }
+
+    TThumbnailContext Context() {
+        TThumbnailContext c;
+        c.LoadedCount = &loaded;
+        c.ProcessMessages = [this] { ++processed; };
+        return c;
+    }
+
+    ScratchDir dir;
+    int32_t loaded = 0;
+    int processed = 0;
+};
+
+TEST_F(MakeThumbnailTest, ReaderBitmapIsFitted) {
+    WriteFakeImage(dir / "big.fake", 300, 200);
+    TFileEntry e = EntryFor("big.fake");
+    MakeThumbnail(e, Context());
+    ASSERT_TRUE(e.Loaded);
+    ASSERT_TRUE(e.Thumbnail);
+    EXPECT_EQ(e.Thumbnail->Width(), 100);
+    EXPECT_EQ(e.Thumbnail->Height(), 67);
+    EXPECT_EQ(e.Thumbnail->GetPixel(10, 0).Red, 30);  // source column 30
+    EXPECT_EQ(loaded, 1);
+    EXPECT_EQ(processed, 0);
+}
+
+TEST_F(MakeThumbnailTest, GraphicThatIsNoBitmapIsDrawnFirst) {
+    WriteFakeImage(dir / "v.fvec", 40, 20);
+    TFileEntry e = EntryFor("v.fvec");
+    MakeThumbnail(e, Context());
+    ASSERT_TRUE(e.Loaded);
+    EXPECT_EQ(e.Thumbnail->PixelFormat(), pf24bit);
+    EXPECT_EQ(e.Thumbnail->Width(), 40);
+    EXPECT_EQ(Rgb(e.Thumbnail->GetPixel(5, 6)), (TRGBQuad{7, 6, 5, 0}));
+}
+
+TEST_F(MakeThumbnailTest, FailuresLeaveTheEntryUnloadedAndProcessMessages) {
+    WriteDamagedImage(dir / "bad.fake");
+    for (const char* name : {"bad.fake", "missing.fake", "unknown.xyz", "folder.fake"}) {
+        if (std::string(name) == "folder.fake") std::filesystem::create_directory(dir / name);
+        TFileEntry e = EntryFor(name);
+        processed = 0;
+        MakeThumbnail(e, Context());
+        EXPECT_FALSE(e.Loaded) << name;
+        EXPECT_FALSE(e.Thumbnail) << name;
+        EXPECT_EQ(processed, 1) << name;
+    }
+    EXPECT_EQ(loaded, 0);
+}
+
+TEST_F(MakeThumbnailTest, FailedEntryIsRetriedLater) {
+    WriteDamagedImage(dir / "later.fake");
+    TFileEntry e = EntryFor("later.fake");
+    MakeThumbnail(e, Context());
+    EXPECT_FALSE(e.Loaded);
+    WriteFakeImage(dir / "later.fake", 10, 10);
+    MakeThumbnail(e, Context());
+    EXPECT_TRUE(e.Loaded);
+    EXPECT_EQ(loaded, 1);
+}
+
+}  // namespace
