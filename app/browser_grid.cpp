@@ -23,11 +23,6 @@ int32_t ScrollRangeFor(const TGridMetrics& m, int32_t count, int32_t clientWidth
     return (count / columns) * m.RowPitch();
 }
 
-int32_t ResizeScrollRange(TGridCache& cache, int32_t count) {
-    if (cache.Columns == 0) cache.Columns = 1;
-    return (count / cache.Columns) * cache.RowHeight;
-}
-
 int32_t GridHitTest(const TGridCache& cache, int32_t x, int32_t y, int32_t scrollPosition) {
     if (cache.RowHeight == 0 || cache.ColumnWidth == 0) return -1;
     int32_t column = x / cache.ColumnWidth;

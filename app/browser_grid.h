@@ -35,8 +35,6 @@ int32_t GridColumns(const TGridMetrics& m, int32_t clientWidth);
 TGridCache CalcGrid(const TGridMetrics& m, int32_t clientWidth, int32_t scrollPosition);
 // The scroll bar's maximum for a list: whole rows of entries times the row pitch.
 int32_t ScrollRangeFor(const TGridMetrics& m, int32_t count, int32_t clientWidth);
-// The maximum a resize sets, from the last paint's cache (a zero column count counts as one).
-int32_t ResizeScrollRange(TGridCache& cache, int32_t count);
 
 // The entry under a point of the panel, or -1 when the point lies past the last entry.
 // A point right of the last column counts into the next row, as the column is not clamped.

@@ -587,8 +587,11 @@ void TfrmMain::UpdateScrollRange() {
 }
 
 void TfrmMain::BrowserResize() {
+    // The range follows the new width at once. Taken from the last paint's column count it
+    // would lag one resize behind (and be zero before the first paint), leaving rows that
+    // cannot be scrolled to.
     if (FFiles.Count() == 0) return;
-    VertScrollBar->setMaximum(ResizeScrollRange(FGrid, FFiles.Count()));
+    UpdateScrollRange();
 }
 
 void TfrmMain::VertScrollBarScroll() { Browser->repaint(); }

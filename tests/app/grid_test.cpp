@@ -39,12 +39,6 @@ TEST(GridGeometry, ScrollRange) {
     EXPECT_EQ(ScrollRangeFor(M, 8, 477), 272);
     EXPECT_EQ(ScrollRangeFor(M, 3, 477), 0);
     EXPECT_EQ(ScrollRangeFor(M, 0, 477), 0);
-
-    TGridCache cache;  // never painted: no range
-    EXPECT_EQ(ResizeScrollRange(cache, 10), 0);
-    EXPECT_EQ(cache.Columns, 1);
-    cache = CalcGrid(M, 477, 0);
-    EXPECT_EQ(ResizeScrollRange(cache, 10), 272);
 }
 
 TEST(GridGeometry, PaintWalkAtTheScrollMaximum) {
