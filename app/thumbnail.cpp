@@ -34,6 +34,7 @@ void FitThumbnail(const TBitmap& source, TBitmap& target, int32_t boxWidth, int3
 
 void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context) {
     bool failed = false;
+    std::string message;
     try {
         TPicture picture;
         if (IsTexturePath(entry.FullPath))
@@ -52,8 +53,13 @@ void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context) {
         entry.Thumbnail = std::move(thumbnail);
         entry.Loaded = true;
         if (context.LoadedCount) ++*context.LoadedCount;
+    } catch (const std::exception& e) {
+        failed = true;
+        message = e.what();
     } catch (...) {
         failed = true;
+        message = "Unknown error";
     }
+    if (failed && context.OnFailure) context.OnFailure(message);
     if (failed && context.ProcessMessages) context.ProcessMessages();
 }

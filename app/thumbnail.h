@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "bitmap.h"
 #include "browser_list.h"
@@ -20,6 +21,8 @@ struct TThumbnailContext {
     // Run after a failure, so that a folder of broken files keeps the window responsive.
     // The entry may be gone when it returns; MakeThumbnail does not touch it afterwards.
     std::function<void()> ProcessMessages;
+    // Told why a thumbnail could not be made (the command-line probe reports it).
+    std::function<void(const std::string& message)> OnFailure;
 };
 
 // Creates entry.Thumbnail and sets Loaded. Never raises: on any failure the entry stays

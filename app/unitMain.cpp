@@ -47,7 +47,6 @@
 #include "pictolan_application.h"
 #include "strutils.h"
 #include "texture_access.h"
-#include "thumbnail.h"
 #include "tolvan_drawpan.h"
 
 namespace {
@@ -552,6 +551,15 @@ void TfrmMain::ProcessMessagesOutsidePaint() {
     if (!Browser->Painting()) QCoreApplication::processEvents();
 }
 
+TThumbnailContext TfrmMain::ThumbnailContext() {
+    TThumbnailContext context;
+    context.BoxWidth = FThumbWidth;
+    context.BoxHeight = FThumbHeight;
+    context.LoadedCount = &FFiles.LoadedCounter();
+    context.ProcessMessages = [this] { ProcessMessagesOutsidePaint(); };
+    return context;
+}
+
 void TfrmMain::ScanFolder(const std::string& path) {
     VertScrollBar->setMaximum(0);
     const TGridCache grid = CalcGrid(FMetrics, Browser->width(), VertScrollBar->value());
@@ -565,9 +573,7 @@ void TfrmMain::ScanFolder(const std::string& path) {
     TScanHooks hooks;
     hooks.LoadAll = tbbtnLoadAll->isChecked();
     hooks.MakeThumbnail = [this](TFileEntry& entry) {
-        TThumbnailContext context{FThumbWidth, FThumbHeight, &FFiles.LoadedCounter(),
-                                  [this] { ProcessMessagesOutsidePaint(); }};
-        MakeThumbnail(entry, context);
+        MakeThumbnail(entry, ThumbnailContext());
     };
     hooks.EntryAdded = [&](int32_t before) {
         if ((before / grid.Columns) * grid.RowHeight + y0 < clientBottom) Browser->repaint();
@@ -613,8 +619,7 @@ void TfrmMain::BrowserPaint(TTolvanDrawPanel* sender) {
     FGrid = CalcGrid(FMetrics, clientWidth, position);
     const TGridCache grid = FGrid;
     const uint64_t generation = FFiles.Generation();
-    TThumbnailContext context{FThumbWidth, FThumbHeight, &FFiles.LoadedCounter(),
-                              [this] { ProcessMessagesOutsidePaint(); }};
+    const TThumbnailContext context = ThumbnailContext();
 
     ForEachVisibleCell(
         FMetrics, grid, position, clientHeight,

@@ -19,6 +19,7 @@
 #include "browser_list.h"
 #include "ini_file.h"
 #include "page_content.h"
+#include "thumbnail.h"
 
 class QAction;
 class QButtonGroup;
@@ -166,6 +167,7 @@ private:
     QWidget* CreateInfoPage();
     void ExpandToHome();
     void ProcessMessagesOutsidePaint();
+    TThumbnailContext ThumbnailContext();
 
     std::string FSettingsFile;
     std::unique_ptr<TIniFile> FIni;
