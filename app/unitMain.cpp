@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFontMetrics>
@@ -31,6 +32,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -98,7 +100,13 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
     FormCreate();
 }
 
-TfrmMain::~TfrmMain() { FormDestroy(); }
+TfrmMain::~TfrmMain() {
+    FormDestroy();
+    // The model goes before the icon provider it uses.
+    ShellTreeView->setModel(nullptr);
+    delete ShellModel;
+    ShellModel = nullptr;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Construction of the window
@@ -201,6 +209,11 @@ QWidget* TfrmMain::CreateLeftPanel() {
     layout->setSpacing(0);
 
     ShellModel = new QFileSystemModel(this);
+    // Folder icons from the style, also where the desktop has no icon theme; given before the
+    // model reads anything, as changing it later resets the model.
+    FIconProvider = std::make_unique<QFileIconProvider>();
+    ShellModel->setIconProvider(FIconProvider.get());
+    ShellModel->setOption(QFileSystemModel::DontWatchForChanges);
     ShellModel->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
     ShellModel->setReadOnly(true);
     ShellModel->setRootPath("/");
@@ -215,6 +228,21 @@ QWidget* TfrmMain::CreateLeftPanel() {
     ShellTreeView->setSelectionMode(QAbstractItemView::SingleSelection);
     ShellTreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ShellTreeView->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Folders are listed in the background, and each listing pushes the rows below it down, so
+    // the folder selected at start-up is brought back into view after every listing of one of
+    // its ancestors, until the user takes over the tree.
+    connect(ShellModel, &QFileSystemModel::directoryLoaded, this, [this](const QString& folder) {
+        if (!FRevealPending) return;
+        const QString current = ShellModel->filePath(ShellTreeView->currentIndex());
+        if (current.isEmpty() || !current.startsWith(folder)) return;
+        // The model sorts and inserts the rows it has read a moment after this signal.
+        QTimer::singleShot(50, this, [this] {
+            if (FRevealPending)
+                ShellTreeView->scrollTo(ShellTreeView->currentIndex(), QAbstractItemView::PositionAtCenter);
+        });
+    });
+    connect(ShellTreeView, &QTreeView::pressed, this, [this] { FRevealPending = false; });
+    connect(ShellTreeView->verticalScrollBar(), &QScrollBar::sliderPressed, this, [this] { FRevealPending = false; });
     connect(ShellTreeView->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { Guarded([&] { ShellTreeViewChange(); }); });
 
@@ -532,7 +560,8 @@ void TfrmMain::SetTreePath(const std::string& path) {
     if (!index.isValid()) throw Exception(Format(SErrorSettingPath, path));
     for (QModelIndex i = index.parent(); i.isValid(); i = i.parent()) ShellTreeView->expand(i);
     ShellTreeView->setCurrentIndex(index);
-    ShellTreeView->scrollTo(index);
+    ShellTreeView->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    FRevealPending = true;
 }
 
 std::string TfrmMain::TreePath() const {

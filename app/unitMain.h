@@ -26,6 +26,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QDialog;
+class QFileIconProvider;
 class QFileSystemModel;
 class QFrame;
 class QGroupBox;
@@ -170,6 +171,8 @@ private:
     TThumbnailContext ThumbnailContext();
 
     std::string FSettingsFile;
+    std::unique_ptr<QFileIconProvider> FIconProvider;
+    bool FRevealPending = false;
     std::unique_ptr<TIniFile> FIni;
 
     // View constants, fixed once the window is created.
