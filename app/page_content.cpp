@@ -41,10 +41,12 @@ std::optional<int32_t> MipLevelFromCombo(int32_t itemIndex, const std::string& t
 TViewerImage LoadViewerImage(const std::string& path) {
     TViewerImage result;
     if (IsTexturePath(path)) {
-        TTextureDetails details;
-        result.Bitmap = TextureViewerImage(path, details);
+        TTextureSession texture(path);
+        TextureInfo info;
+        ReadTextureInfo(info);
+        result.Bitmap = TextureMipToBitmap(0);
         result.IsTexture = true;
-        result.Mips = details.Mips;
+        result.Mips = info.Mips;
         return result;
     }
     TPicture picture;
@@ -68,7 +70,7 @@ TInfoValues ImageInfoValues(int32_t width, int32_t height) {
     return v;
 }
 
-TInfoValues TextureInfoValues(const TTextureDetails& d) {
+TInfoValues TextureInfoValues(const TextureInfo& d) {
     TInfoValues v;
     v.Dimensions = std::to_string(d.Width) + "x" + std::to_string(d.Height);
     v.FramesCount = std::to_string(d.Frames);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bitmap.h"
-#include "texture_access.h"
+#include "vtf_helper.h"
 
 inline constexpr int TextureFlagCount = 25;
 // Caption of the check box for flag bit (1 shl i).
@@ -45,4 +45,4 @@ struct TInfoValues {
 
 // The Info page's values for an ordinary image of the viewer's size.
 TInfoValues ImageInfoValues(int32_t width, int32_t height);
-TInfoValues TextureInfoValues(const TTextureDetails& details);
+TInfoValues TextureInfoValues(const TextureInfo& info);

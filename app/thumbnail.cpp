@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "picture.h"
-#include "texture_access.h"
+#include "vtf_helper.h"
 
 void FitThumbnail(const TBitmap& source, TBitmap& target, int32_t boxWidth, int32_t boxHeight) {
     const int64_t w = source.Width(), h = source.Height();
@@ -38,7 +38,7 @@ void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context) {
     try {
         TPicture picture;
         if (IsTexturePath(entry.FullPath))
-            picture.SetGraphic(TextureThumbnailSource(entry.FullPath));
+            picture.SetGraphic(LoadTextureForThumbnail(entry.FullPath));
         else
             picture.LoadFromFile(entry.FullPath);
         auto thumbnail = std::make_unique<TBitmap>();

@@ -48,7 +48,6 @@
 #include "maker_links.h"
 #include "pictolan_application.h"
 #include "strutils.h"
-#include "texture_access.h"
 #include "tolvan_drawpan.h"
 
 namespace {
@@ -773,7 +772,7 @@ void TfrmMain::cbMipChange(int itemIndex) {
     if (!FFiles.ViewerLoaded()) return;
     auto level = MipLevelFromCombo(itemIndex, S(cbMip->currentText()), cbMip->count());
     if (!level) return;
-    std::unique_ptr<TBitmap> bitmap = TextureLevelImage(entry->FullPath, *level);
+    std::unique_ptr<TBitmap> bitmap = LoadTextureLevel(entry->FullPath, *level);
     ImagePreview->SetPicture(*bitmap);
 }
 
@@ -786,9 +785,9 @@ void TfrmMain::LoadInfo(const std::string& path) {
         }
         values = ImageInfoValues(ImagePreview->Picture().Width(), ImagePreview->Picture().Height());
     } else {
-        const TTextureDetails details = ReadTextureDetails(path);
-        values = TextureInfoValues(details);
-        const auto states = TextureFlagStates(details.Flags);
+        const TextureInfo info = ReadTextureFileInfo(path);
+        values = TextureInfoValues(info);
+        const auto states = TextureFlagStates(info.Flags);
         const auto boxes = GroupBoxFlags->findChildren<QCheckBox*>();
         for (QCheckBox* box : boxes) box->setChecked(false);
         for (int i = 0; i < TextureFlagCount; ++i) {

@@ -7,6 +7,7 @@
 //   pictolan-probe time IN [N]
 //   pictolan-probe thumb IN OUT.bmp
 //   pictolan-probe scan DIR
+//   pictolan-probe mip IN LEVEL OUT.bmp
 //
 // Exit status: 0 on success, 1 with the error's message on standard error, 2 on bad usage.
 #include <algorithm>
@@ -25,6 +26,7 @@
 #include "picture.h"
 #include "strutils.h"
 #include "thumbnail.h"
+#include "vtf_helper.h"
 
 namespace {
 
@@ -37,12 +39,14 @@ int Usage() {
                  "       pictolan-probe info IN\n"
                  "       pictolan-probe time IN [N]\n"
                  "       pictolan-probe thumb IN OUT.bmp\n"
-                 "       pictolan-probe scan DIR\n");
+                 "       pictolan-probe scan DIR\n"
+                 "       pictolan-probe mip IN LEVEL OUT.bmp\n");
     return 2;
 }
 
 // Loads a file as the viewer does and gives the bitmap it shows.
 TBitmap LoadAsViewer(const std::string& path) {
+    if (IsTexturePath(path)) return *LoadTextureLevel(path, 0);
     TPicture picture;
     picture.LoadFromFile(path);
     TBitmap result;
@@ -81,10 +85,29 @@ int CmdDecode(const Args& a) {
     return 0;
 }
 
+// A texture's info as the Info page reads it; the bitmap the viewer makes of it is 24-bit.
+int CmdTextureInfo(const std::string& path) {
+    TextureInfo info = ReadTextureFileInfo(path);
+    if (info.Mips <= 0) throw EInvalidGraphic(STextureUnreadable);
+    std::printf("width: %d\nheight: %d\nbits: %s\nframes: %d\nmips: %d\nfaces: %d\nflags: %u\n", info.Width,
+                info.Height, PixelFormatName(pf24bit), info.Frames, info.Mips, info.Faces,
+                static_cast<uint32_t>(info.Flags));
+    return 0;
+}
+
 int CmdInfo(const Args& a) {
     if (a.size() != 1) return Usage();
+    if (IsTexturePath(a[0])) return CmdTextureInfo(a[0]);
     TBitmap bmp = LoadAsViewer(a[0]);
     std::printf("width: %d\nheight: %d\nbits: %s\n", bmp.Width(), bmp.Height(), PixelFormatName(bmp.PixelFormat()));
+    return 0;
+}
+
+// One level of a texture as the viewer's mip choice shows it.
+int CmdMip(const Args& a) {
+    if (a.size() != 3) return Usage();
+    std::unique_ptr<TBitmap> bmp = LoadTextureLevel(a[0], StrToInt(a[1]));
+    bmp->SaveToFile(a[2]);
     return 0;
 }
 
@@ -155,6 +178,7 @@ int main(int argc, char** argv) {
         {"time", CmdTime},
         {"thumb", CmdThumb},
         {"scan", CmdScan},
+        {"mip", CmdMip},
     };
     auto it = commands.find(argv[1]);
     if (it == commands.end()) return Usage();

@@ -18,6 +18,7 @@
 #include "test_support.h"
 #include "tolvan_drawpan.h"
 #include "unitMain.h"
+#include "vtf_builder.h"
 
 using testsupport::ScratchDir;
 
@@ -289,6 +290,85 @@ TEST_F(MainWindowTest, MipComboIgnoresOrdinaryImages) {
     form->cbMipChange(-1);
     EXPECT_EQ(form->PreviewPicture().Width(), width);
     EXPECT_EQ(form->cbMip->count(), 3);  // kept from the last texture shown
+}
+
+// A 512 x 512 texture with 10 levels and the flags TRILINEAR and EIGHTBITALPHA (and bits
+// beyond the 25 shown), next to an ordinary image.
+void WriteTextureFolder(const std::filesystem::path& dir) {
+    vtftest::Recipe r;
+    r.Width = r.Height = 512;
+    r.Mips = 10;
+    r.Format = vtftest::BGR888;
+    r.Flags = 2u | 8192u | 0x80000000u;
+    testsupport::WriteFile(dir / "a.vtf", vtftest::Build(r));
+    vtftest::Recipe small;
+    small.Width = small.Height = 8;
+    small.Mips = 4;
+    small.Format = vtftest::BGR888;
+    testsupport::WriteFile(dir / "b.vtf", vtftest::Build(small));
+    WriteFakeImage(dir / "c.fake", 640, 480);
+}
+
+TEST_F(MainWindowTest, TextureViewerListsItsLevelsAndShowsTheChosenOne) {
+    WriteTextureFolder(images.Path());
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    Click(*form, 10, 10);  // a.vtf
+    form->tbbtnBrowserClick(2);
+    EXPECT_EQ(form->lbDimensions->text(), "512x512");
+    EXPECT_EQ(form->lbMipsCount->text(), "10");
+    EXPECT_EQ(form->lbFramesCount->text(), "1");
+    EXPECT_EQ(form->lbFaceCount->text(), "1");
+    std::vector<std::string> on;
+    for (QCheckBox* box : form->FlagBoxes)
+        if (box->isChecked()) on.push_back(box->text().toStdString());
+    EXPECT_EQ(on, (std::vector<std::string>{"TRILINEAR", "EIGHTBITALPHA"}));
+
+    form->tbbtnBrowserClick(1);
+    ASSERT_EQ(form->cbMip->count(), 10);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(form->cbMip->itemText(i), QString::number(i));
+    EXPECT_EQ(form->cbMip->currentIndex(), 0);
+    EXPECT_EQ(form->PreviewPicture().Width(), 512);
+
+    form->cbMip->setCurrentIndex(3);
+    form->cbMipChange(3);
+    EXPECT_EQ(form->PreviewPicture().Width(), 64);  // one eighth
+    EXPECT_EQ(form->lbDimensions->text(), "512x512");  // Info untouched
+    form->cbMip->setEditText("4");  // typed
+    form->cbMipChange(-1);
+    EXPECT_EQ(form->PreviewPicture().Width(), 32);
+    for (const char* typed : {"10", "-1", "x", ""}) {
+        form->cbMip->setEditText(typed);
+        form->cbMipChange(-1);
+        EXPECT_EQ(form->PreviewPicture().Width(), 32) << typed;
+    }
+}
+
+TEST_F(MainWindowTest, MipComboWaitsWhileTheViewerShowsAnotherEntry) {
+    WriteTextureFolder(images.Path());
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    Click(*form, 10, 10);  // a.vtf, 10 levels
+    form->ShowPage(1);
+    form->ShowPage(0);
+    Click(*form, 130, 10);  // b.vtf, 4 levels, not viewed yet
+    form->cbMip->setCurrentIndex(8);
+    form->cbMipChange(8);   // level 8 of a.vtf's list means nothing for b.vtf
+    EXPECT_EQ(form->PreviewPicture().Width(), 512);
+    form->ShowPage(1);
+    EXPECT_EQ(form->cbMip->count(), 4);
+    EXPECT_EQ(form->PreviewPicture().Width(), 8);
+    form->cbMip->setCurrentIndex(2);
+    form->cbMipChange(2);
+    EXPECT_EQ(form->PreviewPicture().Width(), 2);
+    // An ordinary image keeps the levels of the last texture shown.
+    Click(*form, 250, 10);
+    form->ShowPage(1);
+    EXPECT_EQ(form->cbMip->count(), 4);
+    EXPECT_EQ(form->PreviewPicture().Width(), 640);
+    EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(MainWindowTest, SaveAsWithoutCurrentEntryDoesNothing) {

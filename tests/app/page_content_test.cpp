@@ -54,7 +54,7 @@ TEST(PageContent, InfoValues) {
     EXPECT_EQ(image.MipsCount, "1");
     EXPECT_EQ(image.FaceCount, "1");
 
-    TTextureDetails d{512, 256, 3, 10, 6, 0};
+    TextureInfo d{512, 256, 3, 10, 6, 0};
     TInfoValues texture = TextureInfoValues(d);
     EXPECT_EQ(texture.Dimensions, "512x256");
     EXPECT_EQ(texture.FramesCount, "3");
@@ -74,13 +74,6 @@ TEST(PageContent, ViewerImage) {
     EXPECT_EQ(v.Bitmap->PixelFormat(), pf24bit);
     EXPECT_EQ(Rgb(v.Bitmap->GetPixel(3, 2)), (TRGBQuad{7, 2, 3, 0}));
     EXPECT_THROW(LoadViewerImage((dir / "none.fake").string()), std::exception);
-}
-
-TEST(PageContent, TexturePathIsExactlyDotVtf) {
-    EXPECT_TRUE(IsTexturePath("/a/b.vtf"));
-    EXPECT_FALSE(IsTexturePath("/a/b.VTF"));
-    EXPECT_FALSE(IsTexturePath("/a.vtf/b"));
-    EXPECT_FALSE(IsTexturePath("/a/b.vtfx"));
 }
 
 TEST(MakerLinks, ByTag) {

@@ -4,6 +4,7 @@
 #include "fake_images.h"
 #include "test_support.h"
 #include "thumbnail.h"
+#include "vtf_builder.h"
 
 using testsupport::ScratchDir;
 
@@ -148,6 +149,48 @@ TEST_F(MakeThumbnailTest, FailedEntryIsRetriedLater) {
     MakeThumbnail(e, Context());
     EXPECT_TRUE(e.Loaded);
     EXPECT_EQ(loaded, 1);
+}
+
+TEST_F(MakeThumbnailTest, TexturesAreReadAtAboutOneHundredAndTwentyEightPixels) {
+    struct Case {
+        uint32_t w, h, mips;
+        int thumbW, thumbH;
+    } cases[] = {
+        {512, 512, 10, 100, 100},  // level 2, 128 x 128
+        {64, 64, 7, 64, 64},       // level 0, kept as it is
+        {256, 64, 9, 100, 25},     // level 1, 128 x 32
+    };
+    for (const auto& c : cases) {
+        vtftest::Recipe r;
+        r.Width = c.w;
+        r.Height = c.h;
+        r.Mips = c.mips;
+        r.Format = vtftest::BGR888;
+        // Every level one flat colour, its number in red, so the level read can be told.
+        auto fill = [](const vtftest::ImageKey& k, std::vector<uint8_t>& image) {
+            for (size_t i = 0; i < image.size(); i += 3) image[i] = 0, image[i + 1] = 0, image[i + 2] = uint8_t(k.Level);
+        };
+        std::string name = std::to_string(c.w) + "x" + std::to_string(c.h) + ".vtf";
+        testsupport::WriteFile(dir / name, vtftest::Build(r, fill));
+        TFileEntry e = EntryFor(name);
+        MakeThumbnail(e, Context());
+        ASSERT_TRUE(e.Loaded) << name;
+        EXPECT_EQ(e.Thumbnail->Width(), c.thumbW) << name;
+        EXPECT_EQ(e.Thumbnail->Height(), c.thumbH) << name;
+        const int level = c.w > 100 ? static_cast<int>(c.mips) - 8 : 0;
+        EXPECT_EQ(e.Thumbnail->GetPixel(0, 0).Red, level) << name;
+    }
+    EXPECT_EQ(loaded, 3);
+
+    // Damaged, upper-case and missing textures: no thumbnail.
+    testsupport::WriteFile(dir / "bad.vtf", {'V', 'T', 'F', 0, 1, 2});
+    testsupport::WriteFile(dir / "UP.VTF", vtftest::Build(vtftest::Recipe{}));
+    for (const char* name : {"bad.vtf", "UP.VTF", "gone.vtf"}) {
+        TFileEntry e = EntryFor(name);
+        MakeThumbnail(e, Context());
+        EXPECT_FALSE(e.Loaded) << name;
+    }
+    EXPECT_EQ(loaded, 3);
 }
 
 }  // namespace
