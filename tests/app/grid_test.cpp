@@ -18,13 +18,6 @@ std::vector<int32_t> Visited(int32_t count, int32_t width, int32_t height, int32
     return visited;
 }
 
-TEST(GridGeometry, CellSizes) {
-    EXPECT_EQ(M.ColumnPitch(), 121);
-    EXPECT_EQ(M.RowPitch(), 136);
-    EXPECT_EQ(M.CellWidth(), 106);
-    EXPECT_EQ(M.CellHeight(), 121);
-}
-
 TEST(GridGeometry, ColumnsForWidth) {
     EXPECT_EQ(GridColumns(M, 477), 4);
     EXPECT_EQ(GridColumns(M, 469), 4);
@@ -101,22 +94,6 @@ TEST(GridGeometry, HitTest) {
     EXPECT_EQ(GridHitTest(cache, 10, 10, 272), 8);
     TGridCache unpainted;
     EXPECT_EQ(GridHitTest(unpainted, 10, 10, 0), -1);
-}
-
-TEST(GridGeometry, ThumbnailIsCentredInItsBox) {
-    TRect cell{121, 5, 227, 126};
-    EXPECT_EQ(ThumbnailRect(M, cell, 100, 100), (TRect{124, 8, 224, 108}));
-    EXPECT_EQ(ThumbnailRect(M, cell, 100, 67), (TRect{124, 24, 224, 91}));
-    EXPECT_EQ(ThumbnailRect(M, cell, 1, 1), (TRect{173, 57, 174, 58}));
-}
-
-TEST(GridGeometry, ScrollPositionShowingAnEntry) {
-    // Visible already: unchanged.
-    EXPECT_EQ(ScrollPositionShowing(M, 4, 5, 0, 400), 0);
-    // Row 5 (index 20) lies below a 400-pixel panel: scroll so its bottom shows.
-    EXPECT_EQ(ScrollPositionShowing(M, 4, 20, 0, 400), 5 * 136 + 5 + 121 - 400);
-    // Above the view: scroll up to its row.
-    EXPECT_EQ(ScrollPositionShowing(M, 4, 4, 500, 400), 136);
 }
 
 }  // namespace

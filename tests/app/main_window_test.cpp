@@ -99,13 +99,6 @@ TEST_F(MainWindowTest, StoredSettingsAreAppliedAndWrittenBack) {
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(MainWindowTest, EmptyStoredPathIsAppliedWithoutError) {
-    std::ofstream(IniPath()) << "[General]\nPath=\n";
-    auto form = Open();
-    EXPECT_EQ(form->TreePath(), "");
-    EXPECT_TRUE(errors.empty());
-}
-
 TEST_F(MainWindowTest, UnresolvableStoredPathIsReportedAndStartUpGoesOn) {
     std::ofstream(IniPath()) << "[General]\nLoadAll=1\nPath=/no/such/folder\n";
     auto form = Open();
@@ -231,18 +224,6 @@ TEST_F(MainWindowTest, InfoForAnImageStraightFromTheBrowser) {
     EXPECT_TRUE(form->Files().ViewerLoaded());  // the Info page filled the viewer to measure it
 }
 
-TEST_F(MainWindowTest, InfoPageControls) {
-    auto form = Open();
-    ASSERT_EQ(form->FlagBoxes.size(), 25u);
-    EXPECT_EQ(form->FlagBoxes[1]->text(), "TRILINEAR");
-    EXPECT_EQ(form->FlagBoxes[13]->text(), "EIGHTBITALPHA");
-    EXPECT_EQ(form->FlagBoxes[13]->property("Tag").toInt(), 13);
-    EXPECT_EQ(form->FlagBoxes[13]->x(), 24);
-    EXPECT_EQ(form->FlagBoxes[14]->x(), 168);
-    EXPECT_EQ(form->lbDimensions->text(), "0");
-    EXPECT_FALSE(form->GroupBoxFlags->isEnabled());
-}
-
 TEST_F(MainWindowTest, UnreadableImageStopsThePageSwitch) {
     WriteDamagedImage(images / "bad.fake");
     auto form = Open();
@@ -273,23 +254,6 @@ TEST_F(MainWindowTest, RescanLeavesNoEntryCurrent) {
     form->Bitmapbmp2Click(0);    // nothing to save
     form->cbMipChange(0);
     EXPECT_TRUE(errors.empty());
-}
-
-TEST_F(MainWindowTest, MipComboIgnoresOrdinaryImages) {
-    FillImages(1);
-    auto form = Open();
-    form->cbMip->addItems({"0", "1", "2"});
-    form->ScanFolder(images.Path().string());
-    Paint(*form);
-    Click(*form, 10, 10);
-    form->ShowPage(1);
-    const int width = form->PreviewPicture().Width();
-    form->cbMip->setCurrentIndex(2);
-    form->cbMipChange(2);
-    form->cbMip->setEditText("1");
-    form->cbMipChange(-1);
-    EXPECT_EQ(form->PreviewPicture().Width(), width);
-    EXPECT_EQ(form->cbMip->count(), 3);  // kept from the last texture shown
 }
 
 // A 512 x 512 texture with 10 levels and the flags TRILINEAR and EIGHTBITALPHA (and bits

@@ -27,19 +27,6 @@ std::vector<std::string> Names(const TBrowserList& list) {
     return names;
 }
 
-TEST(AcceptedExtensions, AreDottedUpperCaseAndSorted) {
-    auto accepted = BuildAcceptedExtensions({"tga", "bmp", "Png", "jpeg"});
-    EXPECT_EQ(accepted, (std::vector<std::string>{".BMP", ".JPEG", ".PNG", ".TGA"}));
-}
-
-TEST(AcceptedExtensions, NameTest) {
-    auto accepted = BuildAcceptedExtensions({"bmp", "png"});
-    for (const char* name : {"a.BMP", "b.bmp", "c.Bmp", "x.y.png", "t.vtf", ".bmp"})
-        EXPECT_TRUE(IsAcceptedFileName(name, accepted)) << name;
-    for (const char* name : {"T.VTF", "t.Vtf", "noext", "trailing.", "a.bmpx", "a.bm", "png"})
-        EXPECT_FALSE(IsAcceptedFileName(name, accepted)) << name;
-}
-
 TEST(FolderScan, ListsMatchingFilesInCaseInsensitiveOrder) {
     ScratchDir dir;
     for (const char* name : {"c.Bmp", "a.BMP", "b.bmp", "t.vtf", "T.VTF", "noext", "dot.", "notes.txt", "C.fake",
@@ -75,15 +62,6 @@ TEST(FolderScan, FolderWithMoreThanTheDirectoryAttributeGoesThroughTheNameTest) 
     EXPECT_EQ(Names(list), (std::vector<std::string>{".hidden.fake"}));
 }
 
-TEST(FolderScan, FileAttributes) {
-    ScratchDir dir;
-    Touch(dir / "f.bmp");
-    EXPECT_EQ(FileAttributesOf((dir / "f.bmp").string(), "f.bmp"), 32);
-    chmod((dir / "f.bmp").c_str(), 0444);
-    EXPECT_EQ(FileAttributesOf((dir / "f.bmp").string(), "f.bmp"), 33);
-    EXPECT_EQ(FileAttributesOf((dir / "gone").string(), "gone"), -1);
-}
-
 TEST(FolderScan, MissingFolderGivesAnEmptyListAndLeavesTheStatus) {
     TBrowserList list;
     bool statusSet = false;
@@ -93,66 +71,6 @@ TEST(FolderScan, MissingFolderGivesAnEmptyListAndLeavesTheStatus) {
     EXPECT_TRUE(list.ScanFolder("", RegisteredAccepted(), hooks));
     EXPECT_EQ(list.Count(), 0);
     EXPECT_FALSE(statusSet);
-}
-
-TEST(FolderScan, LoadAllMakesThumbnailsAndCountsThem) {
-    RegisterFakeFormats();
-    ScratchDir dir;
-    Touch(dir / "a.fake");
-    Touch(dir / "b.fake");
-    Touch(dir / "c.fake");
-    TBrowserList list;
-    std::string last;
-    int made = 0;
-    TScanHooks hooks;
-    hooks.LoadAll = true;
-    hooks.MakeThumbnail = [&](TFileEntry& e) {
-        // Every other file "succeeds".
-        if (made++ % 2 == 0) {
-            e.Loaded = true;
-            ++list.LoadedCounter();
-        }
-    };
-    hooks.SetStatus = [&](const std::string& s) { last = s; };
-    ASSERT_TRUE(list.ScanFolder(dir.Path().string(), RegisteredAccepted(), hooks));
-    EXPECT_EQ(made, 3);
-    EXPECT_EQ(last, "3 images found \\ 2 loaded");
-    EXPECT_EQ(list.LoadedCount(), 2);
-}
-
-TEST(FolderScan, RepaintHookSeesTheNumberAcceptedBefore) {
-    ScratchDir dir;
-    for (int i = 0; i < 5; ++i) Touch(dir / ("f" + std::to_string(i) + ".bmp"));
-    TBrowserList list;
-    std::vector<int32_t> seen;
-    TScanHooks hooks;
-    hooks.EntryAdded = [&](int32_t before) {
-        seen.push_back(before);
-        EXPECT_EQ(list.Count(), before + 1);  // the entry is in the list when the paint runs
-    };
-    ASSERT_TRUE(list.ScanFolder(dir.Path().string(), RegisteredAccepted(), hooks));
-    EXPECT_EQ(seen, (std::vector<int32_t>{0, 1, 2, 3, 4}));
-}
-
-TEST(FolderScan, RescanDropsTheCurrentEntryAndSelection) {
-    ScratchDir dir;
-    Touch(dir / "a.bmp");
-    Touch(dir / "b.bmp");
-    TBrowserList list;
-    auto accepted = RegisteredAccepted();
-    ASSERT_TRUE(list.ScanFolder(dir.Path().string(), accepted, {}));
-    EXPECT_EQ(list.SetCurrent(1), "b.bmp");
-    list.ApplyClickSelection(1, false, false);
-    list.SetViewerLoaded(true);
-    const auto before = list.Generation();
-
-    ASSERT_TRUE(list.ScanFolder(dir.Path().string(), accepted, {}));
-    EXPECT_EQ(Names(list), (std::vector<std::string>{"a.bmp", "b.bmp"}));
-    EXPECT_EQ(list.CurrentIndex(), -1);
-    EXPECT_EQ(list.CurrentEntry(), nullptr);
-    EXPECT_FALSE(list.ViewerLoaded());
-    EXPECT_FALSE(list.Entry(1).Selected);
-    EXPECT_NE(list.Generation(), before);
 }
 
 TEST(FolderScan, ScanStartedFromAHookReplacesTheOuterOne) {

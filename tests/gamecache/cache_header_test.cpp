@@ -78,12 +78,4 @@ TEST(CacheHeader, FileHeldLockedByAnotherIsNotOpened) {
     EXPECT_EQ(CacheHeader.Bytes, before);
 }
 
-TEST(CacheHeader, WordsAreLittleEndian) {
-    TCacheHeader h;
-    h.SetWord(10, 0x11223344u);
-    EXPECT_EQ(h.Bytes[40], 0x44);
-    EXPECT_EQ(h.Bytes[43], 0x11);
-    EXPECT_EQ(h.Word(10), 0x11223344u);
-}
-
 }  // namespace
