@@ -84,8 +84,14 @@ std::optional<std::string> Lookup(const std::vector<std::string>& lines, const s
 
 }  // namespace
 
-std::vector<std::string> TIniFile::ReadLines() const {
+std::vector<std::string> TIniFile::ReadLines(bool* tooLarge) const {
     std::vector<std::string> lines;
+    if (tooLarge) *tooLarge = false;
+    struct stat st {};
+    if (::stat(FFileName.c_str(), &st) == 0 && st.st_size > MaxFileBytes) {
+        if (tooLarge) *tooLarge = true;
+        return lines;
+    }
     std::ifstream in(FFileName, std::ios::binary);
     if (!in) return lines;
     std::string line;
@@ -118,7 +124,9 @@ bool TIniFile::ValueExists(const std::string& section, const std::string& key) c
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
-    std::vector<std::string> lines = ReadLines();
+    bool tooLarge = false;
+    std::vector<std::string> lines = ReadLines(&tooLarge);
+    if (tooLarge) throw EFCreateError(Format(SIniFileWriteError, FFileName) + ". " + std::strerror(EFBIG));
     std::string entry = key + "=" + value;
     SectionSpan span = FindSection(lines, section);
     if (span.Begin == std::string::npos) {

@@ -15,6 +15,9 @@ class TIniFile {
 public:
     explicit TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
 
+    // A settings file is a few lines; anything larger than this is not read, and not replaced.
+    static constexpr int64_t MaxFileBytes = 1 << 20;
+
     const std::string& FileName() const { return FFileName; }
 
     std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
@@ -32,7 +35,8 @@ public:
     void WriteBool(const std::string& section, const std::string& key, bool value);
 
 private:
-    std::vector<std::string> ReadLines() const;
+    // The file's lines; a file beyond MaxFileBytes reads as empty and sets tooLarge.
+    std::vector<std::string> ReadLines(bool* tooLarge = nullptr) const;
     void WriteLines(const std::vector<std::string>& lines) const;
 
     std::string FFileName;

@@ -70,6 +70,17 @@ TEST(IniFile, WriteKeepsEveryOtherLine) {
               "; keep me\n[Other]\nPath=/elsewhere\n\n[general]\nLoadAll=0\nExtra = yes\nPath=/p\n\n[Last]\nk=v\n");
 }
 
+TEST(IniFile, OversizedFileIsNeitherReadNorReplaced) {
+    ScratchDir dir;
+    auto file = dir / "pictolan.ini";
+    std::string big = "[General]\nLoadAll=1\n" + std::string(TIniFile::MaxFileBytes, ';');
+    WriteText(file, big);
+    TIniFile ini(file.string());
+    EXPECT_FALSE(ReadAppSettings(ini).LoadAll);
+    EXPECT_THROW(WriteAppSettings(ini, true, "/x"), EFCreateError);
+    EXPECT_EQ(std::filesystem::file_size(file), big.size());
+}
+
 TEST(IniFile, FailedWriteLeavesTheOldFileIntact) {
     ScratchDir dir;
     auto file = dir / "pictolan.ini";
