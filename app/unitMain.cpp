@@ -426,6 +426,11 @@ QWidget* TfrmMain::CreateInfoPage() {
     makeRow("lbFramesCountInfo", "Frames count:", "lbFramesCount", 32, lbFramesCountInfo, lbFramesCount);
     makeRow("lbMipsCountInfo", "Mips count:", "lbMipsCount", 48, lbMipsCountInfo, lbMipsCount);
     makeRow("lbFaceCountInfo", "Face count:", "lbFaceCount", 64, lbFaceCountInfo, lbFaceCount);
+    // The values start at x 112 unless a bold caption reaches that far in this font.
+    int valueX = 112;
+    for (QLabel* c : {lbDimensionsInfo, lbFramesCountInfo, lbMipsCountInfo, lbFaceCountInfo})
+        valueX = std::max(valueX, c->x() + c->width() + 8);
+    for (QLabel* v : {lbDimensions, lbFramesCount, lbMipsCount, lbFaceCount}) v->move(valueX, v->y());
 
     GroupBoxFlags = new QGroupBox("Flags:", page);
     GroupBoxFlags->setObjectName("GroupBoxFlags");
