@@ -127,6 +127,17 @@ void TMetafile::LoadEmf() {
         FHeight = ToPixels(frameB - frameT + 1, 2540);
         FFrameLeft = frameL / 100.0 * FDevicePerMmX, FFrameRight = (frameR + 1) / 100.0 * FDevicePerMmX;
         FFrameTop = frameT / 100.0 * FDevicePerMmY, FFrameBottom = (frameB + 1) / 100.0 * FDevicePerMmY;
+        // Some writers put the frame where nothing is drawn. When most of the ink that the
+        // bounds record lies outside the frame, the bounds are placed on the picture instead,
+        // so that the drawing shows rather than an empty picture of the right size.
+        if (boundsR >= boundsL && boundsB >= boundsT) {
+            const double bl = boundsL, bt = boundsT, br = boundsR + 1.0, bb = boundsB + 1.0;
+            const double ow = std::min(br, FFrameRight) - std::max(bl, FFrameLeft);
+            const double oh = std::min(bb, FFrameBottom) - std::max(bt, FFrameTop);
+            const double inside = ow > 0 && oh > 0 ? ow * oh : 0;
+            if (inside < (br - bl) * (bb - bt) / 2)
+                FFrameLeft = bl, FFrameTop = bt, FFrameRight = br, FFrameBottom = bb;
+        }
     } else if (boundsR >= boundsL && boundsB >= boundsT) {
         if (boundsR - boundsL >= INT32_MAX || boundsB - boundsT >= INT32_MAX) Invalid();
         FWidth = static_cast<int32_t>(boundsR - boundsL + 1);

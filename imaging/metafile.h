@@ -10,7 +10,8 @@
 //   a millimetre; when the frame is empty, the bounds rectangle in reference-device pixels,
 //   again inclusive. Never less than one pixel.
 // Drawing maps the frame (bounding box, window, EMF frame) onto the picture's rectangle at
-// (x, y) and paints only inside that rectangle; pixels the records do not reach keep their
+// (x, y); an EMF whose bounds lie mostly outside its frame has its bounds mapped there instead.
+// Drawing paints only inside the picture's rectangle; pixels the records do not reach keep their
 // colour. Text records are not drawn. A malformed record ends the drawing quietly; a header
 // that does not hold together raises EInvalidGraphic "Metafile is not valid" at load.
 #pragma once
