@@ -155,9 +155,10 @@ void TMetafile::Draw(TBitmap& target, int32_t x, int32_t y) const {
     const int64_t right = std::min<int64_t>(int64_t{x} + FWidth, INT32_MAX);
     const int64_t bottom = std::min<int64_t>(int64_t{y} + FHeight, INT32_MAX);
     const TRect picture{x, y, static_cast<int32_t>(right), static_cast<int32_t>(bottom)};
-    // Every pixel may be painted many times over, but not without end.
+    // Every pixel may be painted many times over, but not without end: real drawings spend
+    // about twice their area, hostile ones are stopped at 64 times it.
     const int64_t area = int64_t{std::min(target.Width(), FWidth)} * std::min(target.Height(), FHeight);
-    TMetaRaster raster(target, picture, area * 256 + (int64_t{1} << 26));
+    TMetaRaster raster(target, picture, area * 64 + (int64_t{1} << 24));
 
     const double sx = FWidth / (FFrameRight - FFrameLeft), sy = FHeight / (FFrameBottom - FFrameTop);
     const TAffine deviceToTarget{sx, 0, 0, sy, x - FFrameLeft * sx, y - FFrameTop * sy};
