@@ -12,7 +12,8 @@
 // Drawing maps the frame (bounding box, window, EMF frame) onto the picture's rectangle at
 // (x, y); an EMF whose bounds lie mostly outside its frame has its bounds mapped there instead.
 // Drawing paints only inside the picture's rectangle; pixels the records do not reach keep their
-// colour. Text records are not drawn. A malformed record ends the drawing quietly; a header
+// colour. Not drawn: text, dash patterns (such pens draw solid), triangle gradients, region
+// frames and old device-dependent bitmaps. A malformed record ends the drawing quietly; a header
 // that does not hold together raises EInvalidGraphic "Metafile is not valid" at load.
 #pragma once
 

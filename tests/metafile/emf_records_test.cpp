@@ -68,6 +68,18 @@ TEST(EmfRecords, ShapesWithPensBrushesAndStockObjects) {
     EXPECT_EQ(Count(deleted, Blue), 50);
 }
 
+TEST(EmfRecords, BeziersPassBetweenTheirControlPoints) {
+    TBitmap b = Render(EmfBuilder().Poly(ePolyBezier, {{10, 50}, {10, 10}, {90, 10}, {90, 50}}).Bytes());
+    // The middle of this curve is at (50, 20); nothing reaches the control points' line.
+    EXPECT_EQ(At(b, 50, 20), Black);
+    int above = 0;
+    for (int y = 0; y < 19; ++y)
+        for (int x = 0; x < 100; ++x) above += At(b, x, y) == Black;
+    EXPECT_EQ(above, 0);
+    EXPECT_EQ(At(b, 10, 49), Black);
+    EXPECT_GT(Count(b, Black), 100);
+}
+
 TEST(EmfRecords, GeometricPensAreWideCosmeticOnesAreNot) {
     auto line = [](uint32_t style) {
         return Render(EmfBuilder()
