@@ -482,6 +482,9 @@ TMetaRegion TMetaCanvas::CurrentClip() const {
 
 void TMetaCanvas::CombineClip(const TMetaRegion& region, int mode) {
     TMetaRegion clip = CurrentClip();
+    // Combining regions costs the product of their sizes.
+    FRaster.Charge(static_cast<int64_t>(clip.Rects().size() * region.Rects().size()) + 1);
+    if (FRaster.Exhausted()) return;
     switch (mode) {
         case 1: clip.Intersect(region); break;
         case 2: clip.Unite(region); break;

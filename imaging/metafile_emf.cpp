@@ -119,6 +119,8 @@ TMetaRegion TEmfPlayer::RegionOf(const TRecordView& r, size_t offset, size_t siz
     for (uint32_t i = 0; i < count; ++i) {
         const size_t o = 32 + 16 * size_t{i};
         TMetaRegion piece(FCanvas.DeviceRectToTarget(data.S32(o), data.S32(o + 4), data.S32(o + 8), data.S32(o + 12)));
+        FCanvas.Raster().Charge(static_cast<int64_t>(region.Rects().size()) + 1);
+        if (FCanvas.Exhausted()) return region;
         region.Unite(piece);
     }
     return region;

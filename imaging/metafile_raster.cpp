@@ -230,8 +230,18 @@ TMetaRaster::TMetaRaster(TBitmap& target, const TRect& picture, int64_t workBudg
       FBounds(IntersectRect(picture, TRect{0, 0, target.Width(), target.Height()})),
       FBudget(workBudget) {}
 
+void TMetaRaster::SetClip(std::shared_ptr<const TMetaRegion> clip) {
+    FClip = std::move(clip);
+    FClipRects.clear();
+    FClipTallest = 0;
+    if (!FClip) return;
+    FClipRects = FClip->Rects();
+    std::sort(FClipRects.begin(), FClipRects.end(), [](const TRect& a, const TRect& b) { return a.Top < b.Top; });
+    for (const TRect& r : FClipRects) FClipTallest = std::max(FClipTallest, r.Height());
+}
+
 template <class SpanFn>
-void TMetaRaster::ForClippedSpans(int32_t y, int32_t x0, int32_t x1, SpanFn&& span) const {
+void TMetaRaster::ForClippedSpans(int32_t y, int32_t x0, int32_t x1, SpanFn&& span) {
     if (y < FBounds.Top || y >= FBounds.Bottom) return;
     x0 = std::max(x0, FBounds.Left), x1 = std::min(x1, FBounds.Right);
     if (x0 >= x1) return;
@@ -239,9 +249,15 @@ void TMetaRaster::ForClippedSpans(int32_t y, int32_t x0, int32_t x1, SpanFn&& sp
         span(x0, x1);
         return;
     }
-    for (const TRect& r : FClip->Rects()) {
-        if (y < r.Top || y >= r.Bottom) continue;
-        int32_t a = std::max(x0, r.Left), b = std::min(x1, r.Right);
+    // Only rectangles that start at most the tallest height above the row can reach it; a
+    // clip path's rectangles are one row high, so a row finds its own directly.
+    const int64_t from = int64_t{y} - FClipTallest + 1;
+    auto it = std::lower_bound(FClipRects.begin(), FClipRects.end(), from,
+                               [](const TRect& r, int64_t top) { return r.Top < top; });
+    for (; it != FClipRects.end() && it->Top <= y; ++it) {
+        ++FWork;
+        if (y >= it->Bottom) continue;
+        const int32_t a = std::max(x0, it->Left), b = std::min(x1, it->Right);
         if (a < b) span(a, b);
     }
 }

@@ -87,9 +87,11 @@ public:
 
     const TRect& Bounds() const { return FBounds; }
     // Extra clipping inside the bounds; null clips to the bounds only.
-    void SetClip(std::shared_ptr<const TMetaRegion> clip) { FClip = std::move(clip); }
+    void SetClip(std::shared_ptr<const TMetaRegion> clip);
     bool Exhausted() const { return FWork > FBudget; }
     int64_t Work() const { return FWork; }
+    // Counts work done elsewhere on the drawing's behalf (building clip regions).
+    void Charge(int64_t units) { FWork += units; }
 
     void FillPolygons(const std::vector<TPolygonF>& polygons, bool winding, const TMetaPaint& paint);
     // Width in pixels; below 1.5 the line is a one-pixel hairline that leaves out its last
@@ -108,7 +110,7 @@ private:
     template <class SpanFn>
     void Scan(const std::vector<TPolygonF>& polygons, bool winding, SpanFn&& span);
     template <class SpanFn>
-    void ForClippedSpans(int32_t y, int32_t x0, int32_t x1, SpanFn&& span) const;
+    void ForClippedSpans(int32_t y, int32_t x0, int32_t x1, SpanFn&& span);
     void Hairline(TPointF a, TPointF b, const TMetaPaint& paint);
     void PaintSpan(int32_t y, int32_t x0, int32_t x1, const TMetaPaint& paint);
     TColor Read(int32_t x, int32_t y) const;
@@ -117,6 +119,8 @@ private:
     TBitmap& FTarget;
     TRect FBounds;
     std::shared_ptr<const TMetaRegion> FClip;
+    std::vector<TRect> FClipRects;  // the clip's rectangles by their top edge
+    int32_t FClipTallest = 0;
     int64_t FBudget;
     int64_t FWork = 0;
 };

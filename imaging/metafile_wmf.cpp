@@ -101,6 +101,8 @@ TMetaRegion TWmfPlayer::RegionOf(const TRecordView& r) const {
                                     int32_t(std::clamp(std::min(a.Y, b.Y), -1e9, 1e9)),
                                     int32_t(std::clamp(std::max(a.X, b.X), -1e9, 1e9)),
                                     int32_t(std::clamp(std::max(a.Y, b.Y), -1e9, 1e9))});
+            FCanvas.Raster().Charge(static_cast<int64_t>(region.Rects().size()) + 1);
+            if (FCanvas.Exhausted()) return region;
             region.Unite(piece);
         }
         o += 6 + size_t{count} * 2 + 2;
