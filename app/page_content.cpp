@@ -51,15 +51,9 @@ TViewerImage LoadViewerImage(const std::string& path) {
     }
     TPicture picture;
     picture.LoadFromFile(path);
-    auto bitmap = std::make_unique<TBitmap>();
-    if (const TBitmap* b = picture.Bitmap()) {
-        *bitmap = *b;
-    } else {
-        bitmap->SetPixelFormat(pf24bit);
-        bitmap->SetSize(picture.Width(), picture.Height());
-        picture.Graphic()->Draw(*bitmap, 0, 0);
-    }
-    result.Bitmap = std::move(bitmap);
+    // A bitmap is copied; any other graphic is drawn onto a white 24-bit bitmap of its size.
+    result.Bitmap = std::make_unique<TBitmap>();
+    result.Bitmap->Assign(*picture.Graphic());
     return result;
 }
 

@@ -33,7 +33,7 @@ struct TViewerImage {
 };
 
 // The full-size image of a file: a texture's level 0, or the picture a reader gives, drawn
-// onto a 24-bit bitmap when it is not a bitmap itself.
+// onto a white 24-bit bitmap when it is not a bitmap itself.
 TViewerImage LoadViewerImage(const std::string& path);
 
 struct TInfoValues {

@@ -43,10 +43,8 @@ void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context) {
             picture.LoadFromFile(entry.FullPath);
         auto thumbnail = std::make_unique<TBitmap>();
         if (picture.Bitmap() == nullptr) {
-            // Icons, metafiles and JPEG images are drawn onto a 24-bit bitmap first.
-            thumbnail->SetPixelFormat(pf24bit);
-            thumbnail->SetSize(picture.Width(), picture.Height());
-            picture.Graphic()->Draw(*thumbnail, 0, 0);
+            // Icons, metafiles and JPEG images are drawn onto a white 24-bit bitmap first.
+            thumbnail->Assign(*picture.Graphic());
             picture.AssignBitmap(*thumbnail);
         }
         FitThumbnail(*picture.Bitmap(), *thumbnail, context.BoxWidth, context.BoxHeight);
