@@ -5,6 +5,7 @@
 #include "bitmap.h"
 #include "exceptions.h"
 #include "icon.h"
+#include "image_graphic.h"
 #include "jpeg_image.h"
 #include "metafile.h"
 #include "picture.h"
@@ -73,7 +74,7 @@ void TFileFormatList::RegisterFormat(const std::string& extension, const std::st
         rec->FormatKinds = formatKinds;
         BindToClass(*rec, classDescription, readerClass);
     } else {
-        if (!replace) throw EInvalidGraphic(Format("Attempt to register %s twice.", extension));
+        if (!replace) GraphicErrorFmt(gesRegistration, extension);
         rec = FExtensionList[static_cast<size_t>(index)].get();
         TFormatClassRec* old = rec->ClassRec;
         if (old->ReaderClass != readerClass) {

@@ -5,6 +5,7 @@
 //   pictolan-probe decode IN OUT.bmp
 //   pictolan-probe info IN
 //   pictolan-probe time IN [N]
+//   pictolan-probe mip IN LEVEL OUT.bmp
 //
 // Exit status: 0 on success, 1 with the error's message on standard error, 2 on bad usage.
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "format_registry.h"
 #include "picture.h"
 #include "strutils.h"
+#include "vtf_helper.h"
 
 namespace {
 
@@ -31,12 +33,14 @@ int Usage() {
                  "usage: pictolan-probe formats\n"
                  "       pictolan-probe decode IN OUT.bmp\n"
                  "       pictolan-probe info IN\n"
-                 "       pictolan-probe time IN [N]\n");
+                 "       pictolan-probe time IN [N]\n"
+                 "       pictolan-probe mip IN LEVEL OUT.bmp\n");
     return 2;
 }
 
 // Loads a file as the viewer does and gives the bitmap it shows.
 TBitmap LoadAsViewer(const std::string& path) {
+    if (IsTexturePath(path)) return *LoadTextureLevel(path, 0);
     TPicture picture;
     picture.LoadFromFile(path);
     TBitmap result;
@@ -75,10 +79,29 @@ int CmdDecode(const Args& a) {
     return 0;
 }
 
+// A texture's info as the Info page reads it; the bitmap the viewer makes of it is 24-bit.
+int CmdTextureInfo(const std::string& path) {
+    TextureInfo info = ReadTextureFileInfo(path);
+    if (info.Mips <= 0) throw EInvalidGraphic(STextureUnreadable);
+    std::printf("width: %d\nheight: %d\nbits: %s\nframes: %d\nmips: %d\nfaces: %d\nflags: %u\n", info.Width,
+                info.Height, PixelFormatName(pf24bit), info.Frames, info.Mips, info.Faces,
+                static_cast<uint32_t>(info.Flags));
+    return 0;
+}
+
 int CmdInfo(const Args& a) {
     if (a.size() != 1) return Usage();
+    if (IsTexturePath(a[0])) return CmdTextureInfo(a[0]);
     TBitmap bmp = LoadAsViewer(a[0]);
     std::printf("width: %d\nheight: %d\nbits: %s\n", bmp.Width(), bmp.Height(), PixelFormatName(bmp.PixelFormat()));
+    return 0;
+}
+
+// One level of a texture as the viewer's mip choice shows it.
+int CmdMip(const Args& a) {
+    if (a.size() != 3) return Usage();
+    std::unique_ptr<TBitmap> bmp = LoadTextureLevel(a[0], StrToInt(a[1]));
+    bmp->SaveToFile(a[2]);
     return 0;
 }
 
@@ -114,6 +137,7 @@ int main(int argc, char** argv) {
         {"decode", CmdDecode},
         {"info", CmdInfo},
         {"time", CmdTime},
+        {"mip", CmdMip},
     };
     auto it = commands.find(argv[1]);
     if (it == commands.end()) return Usage();
