@@ -9,6 +9,7 @@
 
 #include "dib_reader.h"
 #include "exceptions.h"
+#include "png_graphic.h"
 #include "streams.h"
 
 const TGraphicClass TIcon::Class = {"TIcon", [] { return std::unique_ptr<TGraphic>(new TIcon); }};
@@ -45,9 +46,32 @@ struct TIconEntry {
     }
 };
 
-// Decodes a PNG-compressed entry into a 32-bit bitmap with straight alpha. There is no PNG
-// reader in the program yet, so such entries are refused for now.
-void DecodePngEntry(TStream& /*entry*/, TBitmap& /*image*/) { throw EInvalidGraphic(SInvalidIcon); }
+// Decodes a PNG-compressed entry into a 32-bit bitmap with straight alpha. RGBA entries keep
+// their alpha; grey, indexed and RGB entries are expanded and opaque, except for pixels of the
+// one transparent colour a grey or RGB entry may name, which take alpha 0 as masked pixels
+// of other entries do. The reader's own message reports a broken entry.
+void DecodePngEntry(TStream& entry, TBitmap& image) {
+    TPNGGraphic png;
+    png.LoadFromStream(entry);
+    const int32_t w = png.Width(), h = png.Height();
+    image.SetPixelFormat(pf32bit);
+    image.SetSize(w, h);
+    if (png.PixelFormat() == pf32bit) {
+        for (int32_t y = 0; y < h; ++y) std::memcpy(image.ScanLine(y), png.ScanLine(y), static_cast<size_t>(w) * 4);
+        return;
+    }
+    const TColor key = png.TransparentColor() & 0xFFFFFF;
+    for (int32_t y = 0; y < h; ++y) {
+        uint8_t* out = image.ScanLine(y);
+        for (int32_t x = 0; x < w; ++x, out += 4) {
+            const TRGBQuad c = png.GetPixel(x, y);
+            out[0] = c.Blue;
+            out[1] = c.Green;
+            out[2] = c.Red;
+            out[3] = png.Transparent() && RGBColor(c.Red, c.Green, c.Blue) == key ? 0 : 255;
+        }
+    }
+}
 
 // Reads the signature and header chunk of a PNG entry: width, height and bits per pixel.
 bool ReadPngHeader(TStream& stream, TIconEntry& entry) {
