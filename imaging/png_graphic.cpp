@@ -508,10 +508,11 @@ void TPNGGraphic::ReadGamma() {
 
 namespace {
 // A grey sample of the file as an 8-bit level: low depths are spread over 0..255, 16-bit
-// samples are narrowed like the pixels.
+// samples are narrowed like the pixels. The depth is not checked yet when these chunks come
+// (a wrong one fails at the image data), so every value must be safe here.
 uint8_t GreyLevel(uint32_t value, uint8_t depth) {
     if (depth == 16) return static_cast<uint8_t>(value * 255 / 65535);
-    if (depth < 8) {
+    if (depth >= 1 && depth < 8) {
         const uint32_t top = (1u << depth) - 1;
         return static_cast<uint8_t>((value & top) * 255 / top);
     }

@@ -161,6 +161,7 @@ TEST(PngChunks, EveryRejectionHasItsMessage) {
         {withHeader(4, 4, 16, 3), kColor},
         {withHeader(4, 4, 4, 2), kColor},
         {withHeader(4, 4, 2, 6), kColor},
+        {Builder().Header(4, 4, 0, 0).Chunk("tRNS", {0, 1}).Chunk("bKGD", {0, 1}).ImageData(filtered).End().Data(), kColor},
         {Builder().Header(4, 4, 8, 3).Chunk("PLTE", {1, 2, 3, 4}).ImageData(filtered).End().Data(), kPalette},
         {Builder().Header(4, 4, 8, 2).Chunk("ABCD", {}).ImageData(filtered).End().Data(), kCritical},
         {Builder().Header(4, 4, 8, 2).Header(4, 4, 8, 2).ImageData(filtered).End().Data(), kCritical},
