@@ -370,20 +370,10 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
 void TPNGGraphic::FinishLoad(bool succeeded) {
     std::unique_ptr<TLZ77Decoder> inflater = std::move(Inflater);
     ChunkData = std::vector<uint8_t>();
-    // On the way out of a failure the decoder is only freed: its own error must not replace
-    // the one that is passing.
-    if (!succeeded) {
-        inflater.reset();
-        EndProgress();
-        return;
-    }
-    try {
-        if (inflater) inflater->EndDecode();
-    } catch (...) {
-        EndProgress();
-        throw;
-    }
     EndProgress();
+    // After a failure the decoder is only freed, which releases zlib's state as well: its own
+    // error must not replace the one that is passing.
+    if (succeeded && inflater) inflater->EndDecode();
 }
 
 void TPNGGraphic::LoadChunks(TStream& stream) {
