@@ -95,10 +95,12 @@ void TBitmap::Assign(const TGraphic& source) {
         TBitmap::operator=(*bmp);
         return;
     }
-    // Any other graphic is rendered onto a 24-bit surface of its size.
+    // Any other graphic is rendered onto a 24-bit surface of its size. The surface starts white,
+    // as a fresh canvas does: metafiles and icons only draw their own ink.
     TBitmap tmp;
     tmp.SetPixelFormat(pf24bit);
     tmp.SetSize(source.Width(), source.Height());
+    tmp.Fill(RGBColor(255, 255, 255));
     source.Draw(tmp, 0, 0);
     TBitmap::operator=(tmp);
 }
@@ -312,8 +314,8 @@ void TBitmap::Fill(TColor color) {
     if (FWidth == 0 || FHeight == 0) return;
     SetPixel(0, 0, q);
     uint32_t raw = GetRawPixel(0, 0);
-    for (int32_t y = 0; y < FHeight; ++y)
-        for (int32_t x = 0; x < FWidth; ++x) SetRawPixel(x, y, raw);
+    for (int32_t x = 1; x < FWidth; ++x) SetRawPixel(x, 0, raw);
+    for (int32_t y = 1; y < FHeight; ++y) std::memcpy(ScanLine(y), ScanLine(0), FStride);
 }
 
 void TBitmap::Draw(TBitmap& target, int32_t x, int32_t y) const {

@@ -76,6 +76,7 @@ public:
     int32_t Width() const override { return FWidth; }
     int32_t Height() const override { return FHeight; }
     void Draw(TBitmap& target, int32_t x, int32_t y) const override;
+    // A bitmap source is copied; any other graphic is drawn onto a white 24-bit bitmap of its size.
     void Assign(const TGraphic& source) override;
 
     TPixelFormat PixelFormat() const { return FPixelFormat; }

@@ -142,3 +142,28 @@ TEST(Bitmap, StretchCopyIsNearestNeighbourByIntegerDivision) {
     EXPECT_EQ(t.GetPixel(1, 0).Red, 10);
     EXPECT_EQ(t.GetPixel(2, 0).Red, 20);
 }
+
+namespace {
+// A graphic that only draws one pixel, like a metafile that draws only its own ink.
+class TInkDot : public TGraphic {
+public:
+    static const TGraphicClass Class;
+    const TGraphicClass& ClassType() const override { return Class; }
+    void LoadFromStream(TStream&) override {}
+    int32_t Width() const override { return 3; }
+    int32_t Height() const override { return 2; }
+    void Draw(TBitmap& target, int32_t x, int32_t y) const override { target.SetPixel(x + 1, y + 1, TRGBQuad{0, 0, 0, 0}); }
+};
+const TGraphicClass TInkDot::Class = {"TInkDot", [] { return std::unique_ptr<TGraphic>(new TInkDot); }};
+}  // namespace
+
+TEST(Bitmap, AssignFromAnotherGraphicDrawsOnWhite24Bit) {
+    TBitmap b;
+    b.Assign(TInkDot());
+    EXPECT_EQ(b.PixelFormat(), pf24bit);
+    EXPECT_EQ(b.Width(), 3);
+    EXPECT_EQ(b.Height(), 2);
+    EXPECT_EQ(b.GetPixel(0, 0), (TRGBQuad{255, 255, 255, 255}));
+    EXPECT_EQ(b.GetPixel(2, 1), (TRGBQuad{255, 255, 255, 255}));
+    EXPECT_EQ(b.GetPixel(1, 1), (TRGBQuad{0, 0, 0, 255}));
+}

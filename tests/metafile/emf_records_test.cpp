@@ -1,0 +1,356 @@
+// EMF record families on small hand-built files (100 x 100 pixels, one unit to a pixel unless
+// a test maps otherwise), and the rasteriser's own bounds.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "metafile_builder.h"
+#include "metafile_raster.h"
+
+using namespace mftest;
+
+namespace {
+
+uint32_t F(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+// A red brush in slot 1, selected, and no pen.
+EmfBuilder RedNoPen() { return std::move(EmfBuilder().Brush(1, 0, Red).Select(1).Select(StockNullPen)); }
+
+std::vector<uint8_t> Dib2x2Bits() {
+    // Bottom row first: blue, green; then the top row: red, white.
+    return {255, 0, 0, 0, 255, 0, 0, 0, 0, 0, 255, 255, 255, 255, 0, 0};
+}
+
+// The fixed part of a bitmap record followed by its header and bits.
+std::vector<uint8_t> WithDib(std::vector<uint32_t> fields, const std::vector<uint8_t>& info,
+                             const std::vector<uint8_t>& bits) {
+    std::vector<uint8_t> p;
+    for (uint32_t v : fields) Put32(p, v);
+    p.insert(p.end(), info.begin(), info.end());
+    p.insert(p.end(), bits.begin(), bits.end());
+    return p;
+}
+
+}  // namespace
+
+TEST(EmfRecords, ShapesWithPensBrushesAndStockObjects) {
+    TBitmap b = Render(EmfBuilder()
+                           .Brush(1, 0, Red)
+                           .Select(1)
+                           .Box(eRectangle, 10, 10, 50, 50)
+                           .Select(StockBlackBrush)
+                           .Select(StockNullPen)
+                           .Box(eEllipse, 60, 60, 100, 100)
+                           .Poly(ePolygon16, {{60, 0}, {100, 0}, {60, 40}})
+                           .Bytes());
+    EXPECT_EQ(At(b, 30, 30), Red);
+    EXPECT_EQ(At(b, 10, 30), Black);  // default pen
+    EXPECT_EQ(At(b, 80, 80), Black);
+    EXPECT_EQ(At(b, 61, 61), White);
+    EXPECT_EQ(At(b, 65, 5), Black);
+    EXPECT_EQ(At(b, 95, 35), White);
+
+    TBitmap lines = Render(EmfBuilder()
+                               .Pen(1, 0, 0, Blue)
+                               .Select(1)
+                               .Poly(ePolyline, {{0, 10}, {50, 10}})
+                               .Rec(eMoveTo, {0, 20})
+                               .Rec(eLineTo, {30, 20})
+                               .Bytes());
+    EXPECT_EQ(Count(lines, Blue), 50 + 30);
+
+    // Deleting the selected pen's object does not change what is selected.
+    TBitmap deleted = Render(EmfBuilder().Pen(1, 0, 0, Blue).Select(1).Rec(eDeleteObject, {1}).Poly(ePolyline, {{0, 10}, {50, 10}}).Bytes());
+    EXPECT_EQ(Count(deleted, Blue), 50);
+}
+
+TEST(EmfRecords, BeziersPassBetweenTheirControlPoints) {
+    TBitmap b = Render(EmfBuilder().Poly(ePolyBezier, {{10, 50}, {10, 10}, {90, 10}, {90, 50}}).Bytes());
+    // The middle of this curve is at (50, 20); nothing reaches the control points' line.
+    EXPECT_EQ(At(b, 50, 20), Black);
+    int above = 0;
+    for (int y = 0; y < 19; ++y)
+        for (int x = 0; x < 100; ++x) above += At(b, x, y) == Black;
+    EXPECT_EQ(above, 0);
+    EXPECT_EQ(At(b, 10, 49), Black);
+    EXPECT_GT(Count(b, Black), 100);
+}
+
+TEST(EmfRecords, GeometricPensAreWideCosmeticOnesAreNot) {
+    auto line = [](uint32_t style) {
+        return Render(EmfBuilder()
+                          .Rec(eExtCreatePen, {1, 0, 0, 0, 0, style, 10, 0, Blue, 0, 0})
+                          .Select(1)
+                          .Poly(ePolyline16, {{10, 50}, {90, 50}})
+                          .Bytes());
+    };
+    TBitmap geometric = line(0x10000), cosmetic = line(0);
+    int rows = 0;
+    for (int y = 0; y < 100; ++y) rows += At(geometric, 50, y) == Blue;
+    EXPECT_EQ(rows, 10);
+    EXPECT_EQ(Count(cosmetic, Blue), 80);
+}
+
+TEST(EmfRecords, PathsFillStrokeAndClip) {
+    auto triangle = [](EmfBuilder& e) -> EmfBuilder& {
+        return e.Rec(eBeginPath, {})
+            .Rec(eMoveTo, {10, 10})
+            .Rec(eLineTo, {90, 10})
+            .Rec(eLineTo, {50, 90})
+            .Rec(eCloseFigure, {})
+            .Rec(eEndPath, {});
+    };
+    EmfBuilder fill = RedNoPen();
+    TBitmap filled = Render(triangle(fill).Rec(eFillPath, {0, 0, 0, 0}).Bytes());
+    EXPECT_EQ(At(filled, 50, 40), Red);
+    EXPECT_EQ(At(filled, 15, 80), White);
+    EXPECT_NEAR(Count(filled, Red), 80 * 80 / 2, 80);
+
+    // Shapes drawn while a path is open only add to it.
+    EmfBuilder stroke = EmfBuilder().Pen(1, 0, 0, Blue).Select(1);
+    stroke.Rec(eBeginPath, {}).Box(eRectangle, 20, 20, 80, 80).Rec(eEndPath, {});
+    TBitmap outline = Render(stroke.Box(eRectangle, 0, 0, 5, 5).Rec(eStrokePath, {0, 0, 0, 0}).Bytes());
+    EXPECT_EQ(At(outline, 20, 50), Blue);
+    EXPECT_EQ(At(outline, 50, 50), White);
+    EXPECT_EQ(At(outline, 2, 2), White);  // the brush of the rectangle outside the path
+    EXPECT_EQ(At(outline, 0, 2), Blue);
+
+    EmfBuilder clip = RedNoPen();
+    TBitmap clipped = Render(triangle(clip).Rec(eSelectClipPath, {5}).Box(eRectangle, 0, 0, 100, 100).Bytes());
+    EXPECT_EQ(Count(clipped, Red), Count(filled, Red));
+    EXPECT_EQ(At(clipped, 15, 80), White);
+}
+
+TEST(EmfRecords, WorldTransformAndMappingModes) {
+    TBitmap world = Render(RedNoPen()
+                               .Rec(eSetWorldTransform, {F(2), 0, 0, F(2), F(10), 0})
+                               .Box(eRectangle, 0, 0, 20, 20)
+                               .Bytes());
+    EXPECT_EQ(Count(world, Red), 40 * 40);
+    EXPECT_EQ(At(world, 10, 0), Red);
+    EXPECT_EQ(At(world, 9, 0), White);
+
+    // Identity, then a translation multiplied in.
+    TBitmap modified = Render(RedNoPen()
+                                  .Rec(eSetWorldTransform, {F(2), 0, 0, F(2), 0, 0})
+                                  .Rec(eModifyWorldTransform, {0, 0, 0, 0, 0, 0, 1})
+                                  .Rec(eModifyWorldTransform, {F(1), 0, 0, F(1), F(50), F(50), 3})
+                                  .Box(eRectangle, 0, 0, 10, 10)
+                                  .Bytes());
+    EXPECT_EQ(Count(modified, Red), 100);
+    EXPECT_EQ(At(modified, 55, 55), Red);
+
+    TBitmap aniso = Render(RedNoPen()
+                               .Rec(eSetMapMode, {8})
+                               .Rec(eSetWindowExt, {1000, 1000})
+                               .Rec(eSetViewportExt, {100, 200})
+                               .Box(eRectangle, 0, 0, 500, 500)
+                               .Bytes());
+    EXPECT_EQ(Count(aniso, Red), 50 * 100);
+
+    // Tenths of a millimetre, y up, on a 96-per-inch reference device.
+    TBitmap metric = Render(RedNoPen().Rec(eSetMapMode, {2}).Box(eRectangle, 0, 0, 132, -132).Bytes());
+    EXPECT_NEAR(Count(metric, Red), 50 * 50, 101);
+    EXPECT_EQ(At(metric, 25, 25), Red);
+
+    // A picture whose frame is not at the origin: the frame is what fills it.
+    TBitmap framed = Render(EmfBuilder(10, 10)
+                                .Frame(2646, 2646, 2646 + 2645, 2646 + 2645)
+                                .Bounds(100, 100, 149, 149)
+                                .Brush(1, 0, Red)
+                                .Select(1)
+                                .Select(StockNullPen)
+                                .Box(eRectangle, 100, 100, 150, 150)
+                                .Bytes());
+    EXPECT_EQ(framed.Width(), 100);
+    EXPECT_NEAR(Count(framed, Red), 50 * 50, 101);
+    EXPECT_EQ(At(framed, 25, 25), Red);
+}
+
+TEST(EmfRecords, ArcDirectionAndSavedStates) {
+    TBitmap ccw = Render(RedNoPen().Rec(ePie, {0, 0, 100, 100, 100, 50, 50, 0}).Bytes());
+    TBitmap cw = Render(RedNoPen().Rec(57, {2}).Rec(ePie, {0, 0, 100, 100, 100, 50, 50, 0}).Bytes());
+    EXPECT_EQ(At(ccw, 75, 25), Red);
+    EXPECT_EQ(At(ccw, 25, 75), White);
+    EXPECT_EQ(At(cw, 75, 25), White);
+    EXPECT_EQ(At(cw, 25, 75), Red);
+
+    TBitmap restored = Render(RedNoPen()
+                                  .Rec(eSaveDC, {})
+                                  .Select(StockBlackBrush)
+                                  .Rec(eIntersectClipRect, {0, 0, 10, 10})
+                                  .Rec(eSaveDC, {})
+                                  .Rec(eRestoreDC, {1})  // back to the first saved state
+                                  .Box(eRectangle, 0, 0, 100, 100)
+                                  .Bytes());
+    EXPECT_EQ(Count(restored, Red), 100 * 100);
+}
+
+TEST(EmfRecords, BitmapRecords) {
+    const std::vector<uint8_t> info = DibInfo(2, 2);
+    // Stretch the whole 2 x 2 bitmap onto the picture.
+    TBitmap b = Render(EmfBuilder()
+                           .Raw(eStretchDIBits, WithDib({0, 0, 99, 99, 0, 0, 0, 0, 2, 2, 80, 40, 120, 16, 0, 0x00CC0020,
+                                                         100, 100},
+                                                        info, Dib2x2Bits()))
+                           .Bytes());
+    EXPECT_EQ(At(b, 25, 25), Red);
+    EXPECT_EQ(At(b, 75, 25), White);
+    EXPECT_EQ(At(b, 25, 75), Blue);
+    EXPECT_EQ(At(b, 75, 75), Green);
+
+    // Offsets that point outside the record: the record draws nothing and the drawing stops.
+    TBitmap outside = Render(EmfBuilder()
+                                 .Raw(eStretchDIBits, WithDib({0, 0, 99, 99, 0, 0, 0, 0, 2, 2, 80, 40, 4000, 16, 0,
+                                                               0x00CC0020, 100, 100},
+                                                              info, Dib2x2Bits()))
+                                 .Brush(1, 0, Red)
+                                 .Select(1)
+                                 .Box(eRectangle, 0, 0, 10, 10)
+                                 .Bytes());
+    EXPECT_EQ(Count(outside, White), 100 * 100);
+
+    // A blit without a bitmap paints the brush; alpha blending mixes a constant half.
+    const uint32_t patCopy = 0x00F00021;
+    TBitmap blit = Render(EmfBuilder()
+                              .Brush(1, 0, Green)
+                              .Select(1)
+                              .Rec(eBitBlt, {0, 0, 0, 0, 10, 10, 20, 20, patCopy, 0, 0, F(1), 0, 0, F(1), 0, 0, 0, 0,
+                                             0, 0, 0, 0})
+                              .Bytes());
+    EXPECT_EQ(Count(blit, Green), 400);
+    EXPECT_EQ(At(blit, 15, 15), Green);
+
+    std::vector<uint8_t> black(16, 0);
+    TBitmap blend = Render(EmfBuilder()
+                               .Raw(eAlphaBlend, WithDib({0, 0, 0, 0, 0, 0, 50, 50, 128u << 16, 0, 0, F(1), 0, 0, F(1),
+                                                          0, 0, 0, 0, 108, 40, 148, 16, 2, 2},
+                                                         info, black))
+                               .Bytes());
+    EXPECT_EQ(At(blend, 10, 10), RGBColor(127, 127, 127));
+    EXPECT_EQ(At(blend, 60, 60), White);
+}
+
+TEST(EmfRecords, ClipRegionsAndGradients) {
+    // One rectangle of region data, then a reset.
+    const std::vector<uint32_t> region{48, 5, 32, 1, 1, 16, 0, 0, 50, 100, 0, 0, 50, 100};
+    EmfBuilder e = RedNoPen();
+    std::vector<uint8_t> p;
+    for (uint32_t v : region) Put32(p, v);
+    TBitmap clipped = Render(e.Raw(eExtSelectClipRgn, p).Box(eRectangle, 0, 0, 100, 100).Bytes());
+    EXPECT_EQ(Count(clipped, Red), 50 * 100);
+    TBitmap reset = Render(RedNoPen().Raw(eExtSelectClipRgn, p).Rec(eExtSelectClipRgn, {0, 5}).Box(eRectangle, 0, 0, 100, 100).Bytes());
+    EXPECT_EQ(Count(reset, Red), 100 * 100);
+
+    // Red on the left to blue on the right.
+    TBitmap gradient = Render(EmfBuilder()
+                                  .Rec(eGradientFill, {0, 0, 0, 0, 2, 1, 0, 0, 0, 0xFF00, 0, 100, 100, 0, 0xFF00, 0, 1})
+                                  .Bytes());
+    const TColor left = At(gradient, 0, 50), right = At(gradient, 99, 50), middle = At(gradient, 50, 50);
+    EXPECT_GE(GetRValue(left), 250);
+    EXPECT_LE(GetBValue(left), 5);
+    EXPECT_GE(GetBValue(right), 250);
+    EXPECT_NEAR(GetRValue(middle), 127, 3);
+    EXPECT_NEAR(GetBValue(middle), 127, 3);
+}
+
+TEST(EmfRecords, MalformedRecordsEndTheDrawing) {
+    // Each file draws a red square, then a broken record, then a blue square.
+    auto check = [](EmfBuilder& e, bool blueExpected) {
+        TBitmap b = Render(e.Brush(2, 0, Blue).Select(2).Box(eRectangle, 50, 50, 60, 60).Bytes());
+        EXPECT_EQ(Count(b, Red), 100);
+        EXPECT_EQ(Count(b, Blue), blueExpected ? 100 : 0);
+    };
+    auto before = [] { return std::move(RedNoPen().Box(eRectangle, 0, 0, 10, 10)); };
+    {
+        EmfBuilder e = before();
+        check(e.Sized(eRectangle, 0, {20, 20, 30, 30}), false);  // would never advance
+    }
+    {
+        EmfBuilder e = before();
+        check(e.Sized(eRectangle, 4, {20, 20, 30, 30}), false);  // shorter than a record header
+    }
+    {
+        EmfBuilder e = before();
+        check(e.Sized(eRectangle, 1u << 30, {20, 20, 30, 30}), false);  // past the end
+    }
+    {
+        EmfBuilder e = before();
+        check(e.Rec(ePolygon, {0, 0, 0, 0, 0x10000000, 1, 1, 5, 5}), false);  // count beyond the record
+    }
+    {
+        EmfBuilder e = before();
+        check(e.Rec(ePolyPolygon, {0, 0, 0, 0, 2, 3, 3, 5, 0, 0, 1, 1, 2, 2}), false);  // parts beyond the total
+    }
+    {
+        EmfBuilder e = before();
+        check(e.Rec(eRectangle, {1}), false);  // too short for its fields
+    }
+    {
+        EmfBuilder e = before();
+        check(e.Rec(300, {1, 2, 3}).Rec(eSelectObject, {5000}), true);  // unknown and out of range: skipped
+    }
+    EmfBuilder e = RedNoPen().Rec(eEof, {0, 16, 20}).Box(eRectangle, 0, 0, 10, 10);
+    EXPECT_EQ(Count(Render(e.Bytes()), Red), 0);
+}
+
+TEST(EmfRecords, AbsurdCoordinatesAndWidthsStayBounded) {
+    TBitmap b = Render(EmfBuilder()
+                           .Rec(eExtCreatePen, {1, 0, 0, 0, 0, 0x10000, 0x7FFFFFFF, 0, Blue, 0, 0})
+                           .Select(1)
+                           .Poly(ePolyline, {{-2000000000, -2000000000}, {2000000000, 2000000000}, {5, 2000000000}})
+                           .Select(StockBlackPen)
+                           .Poly(ePolygon, {{-2000000000, 0}, {2000000000, 5}, {0, 2000000000}})
+                           .Rec(eSetWorldTransform, {F(1e30f), 0, 0, F(1e30f), 0, 0})
+                           .Box(eEllipse, -1, -1, 1, 1)
+                           .Rec(eArc, {0x80000000u, 0x80000000u, 0x7FFFFFFF, 0x7FFFFFFF, 0, 0, 0, 0})
+                           .Bytes());
+    EXPECT_EQ(b.Width(), 100);
+}
+
+TEST(MetaRaster, StopsPaintingOnceItsWorkIsSpent) {
+    TBitmap b;
+    b.SetPixelFormat(pf24bit);
+    b.SetSize(100, 100);
+    TMetaRaster raster(b, TRect{0, 0, 100, 100}, 25000);
+    TMetaPaint paint;
+    paint.Color = Red;
+    const std::vector<TPolygonF> square{{{0, 0}, {100, 0}, {100, 100}, {0, 100}}};
+    raster.FillPolygons(square, false, paint);
+    EXPECT_FALSE(raster.Exhausted());
+    paint.Color = Blue;
+    for (int i = 0; i < 10 && !raster.Exhausted(); ++i) raster.FillPolygons(square, false, paint);
+    EXPECT_TRUE(raster.Exhausted());
+    paint.Color = Green;
+    raster.FillPolygons(square, false, paint);
+    raster.StrokePolyline({{0, 50}, {100, 50}}, false, 1, paint);
+    EXPECT_EQ(Count(b, Green), 0);
+}
+
+TEST(MetaRaster, RegionsStayDisjointAndBounded) {
+    TMetaRegion r(TRect{0, 0, 100, 100});
+    r.Subtract(TRect{20, 20, 40, 40});
+    r.Subtract(TRect{30, 30, 60, 60});
+    TMetaRegion other(TRect{50, 50, 120, 120});
+    r.Unite(other);
+    r.Xor(TMetaRegion(TRect{0, 0, 10, 10}));
+    int64_t area = 0;
+    for (const TRect& a : r.Rects()) area += int64_t{a.Width()} * a.Height();
+    // 100*100 minus the two overlapping holes (400 + 900 - 100), plus what the square adds
+    // (70*70 less the 2400 it shares), minus the xor'ed corner.
+    EXPECT_EQ(area, 10000 - 1200 + 2500 - 100);
+    for (int y = -1; y < 121; ++y)
+        for (int x = -1; x < 121; ++x) {
+            int hits = 0;
+            for (const TRect& a : r.Rects()) hits += x >= a.Left && x < a.Right && y >= a.Top && y < a.Bottom;
+            ASSERT_LE(hits, 1) << x << "," << y;
+        }
+    // Too many pieces: the region becomes its bounding box rather than growing without end.
+    TMetaRegion comb(TRect{0, 0, 100000, 10});
+    for (int x = 0; x < 100000; x += 10) comb.Subtract(TRect{x, 0, x + 5, 10});
+    EXPECT_LE(comb.Rects().size(), TMetaRegion::MaxRects);
+}
