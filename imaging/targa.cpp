@@ -111,6 +111,13 @@ void WidenGrayAlpha(uint8_t* row, int32_t width) {
 
 void RaiseReadError() { throw EReadError(SReadError); }
 
+// Writes one pixel n times; a fixed pixel size lets the copies become plain moves.
+template <size_t P>
+uint8_t* FillPixels(uint8_t* dst, const uint8_t* pixel, int32_t n) {
+    for (int32_t i = 0; i < n; ++i, dst += P) std::memcpy(dst, pixel, P);
+    return dst;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -146,11 +153,14 @@ void TTargaRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t in
         }
         int32_t n = std::min(FPending, remaining);
         if (FPendingRun) {
-            if (p == 1) {
-                std::memset(dst, FRunPixel[0], static_cast<size_t>(n));
-                dst += n;
-            } else {
-                for (int32_t i = 0; i < n; ++i, dst += p) std::memcpy(dst, FRunPixel, p);
+            switch (p) {
+                case 1:
+                    std::memset(dst, FRunPixel[0], static_cast<size_t>(n));
+                    dst += n;
+                    break;
+                case 2: dst = FillPixels<2>(dst, FRunPixel, n); break;
+                case 3: dst = FillPixels<3>(dst, FRunPixel, n); break;
+                default: dst = FillPixels<4>(dst, FRunPixel, n); break;
             }
         } else {
             n = std::min(n, static_cast<int32_t>(static_cast<size_t>(end - src) / p));
