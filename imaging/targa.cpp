@@ -237,7 +237,6 @@ bool TTargaGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
         p.PixelModel = pmGrayAlpha;
         p.SamplesPerPixel = 2;
         p.BitsPerPixel = 16;
-        p.HasAlpha = true;
         return true;
     }
     switch (h.PixelDepth) {

@@ -302,6 +302,9 @@ TEST(TargaWriter, EveryPixelFormatReadsBackTheSame) {
     TMemoryStream nothing;
     empty.SaveToStream(nothing);
     EXPECT_EQ(nothing.Size(), 0);
+    empty.SetPixelFormat(pf8bit);
+    empty.SetSize(65536, 1);  // wider than the header can say
+    EXPECT_THROW(empty.SaveToStream(nothing), EInvalidGraphic);
 }
 
 TEST(TargaWriter, TheRegistryOpensTargaFilesByEveryExtension) {
