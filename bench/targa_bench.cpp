@@ -43,7 +43,8 @@ void BM_Save(benchmark::State& state) {
     g.SetPixelFormat(pf24bit);
     g.SetSize(1600, 1600);
     for (int y = 0; y < g.Height(); ++y)
-        for (int x = 0; x < g.Width(); ++x) g.SetRawPixel(x, y, uint32_t((x / (1 + (x + y) % 16)) * 0x10101 % 0xFFFFFF));
+        for (int x = 0; x < g.Width(); ++x)
+            g.SetRawPixel(x, y, uint32_t((x / (1 + (x + y) % 16)) * 0x10101 % 0xFFFFFF));
     for (auto _ : state) {
         TMemoryStream out;
         g.SaveToStream(out);

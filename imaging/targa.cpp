@@ -123,7 +123,8 @@ uint8_t* FillPixels(uint8_t* dst, const uint8_t* pixel, int32_t n) {
 // ---------------------------------------------------------------------------------------------
 // TTargaRLEDecoder
 
-TTargaRLEDecoder::TTargaRLEDecoder(int colorDepth) : FColorDepth(colorDepth), FPixelSize(PixelSizeOfDepth(colorDepth)) {}
+TTargaRLEDecoder::TTargaRLEDecoder(int colorDepth)
+    : FColorDepth(colorDepth), FPixelSize(PixelSizeOfDepth(colorDepth)) {}
 
 void TTargaRLEDecoder::BeginDecode() {
     FPending = 0;
