@@ -109,8 +109,9 @@ void TBitmap::Allocate(int32_t width, int32_t height, TPixelFormat format) {
     if (width < 0 || height < 0) throw EInvalidGraphic(Format(SInvalidImageSize, width, height));
     int bpp = BitsPerPixelOf(format);
     int64_t stride = ((static_cast<int64_t>(width) * bpp + 31) / 32) * 4;
+    // Compare by division: stride * height can overflow 64 bits for 31-bit sides.
+    if (height > 0 && stride > MaxBitmapBytes / height) throw EOutOfResources(Format(SImageTooLarge, width, height));
     int64_t bytes = stride * height;
-    if (bytes > MaxBitmapBytes) throw EOutOfResources(Format(SImageTooLarge, width, height));
     std::unique_ptr<uint8_t[], FreeDeleter> bits;
     if (bytes > 0) {
         // calloc: large zeroed blocks come straight from the system without being touched.

@@ -1,9 +1,244 @@
+// JPEG through libjpeg. libjpeg reports fatal errors through a callback that must not return;
+// ours jumps back with longjmp into the function that called the library. Those functions hold
+// only plain C data across setjmp, never a C++ object with a destructor, and C++ exceptions are
+// raised only after they have returned and the library's objects are destroyed.
 #include "jpeg_image.h"
 
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "dib_reader.h"
 #include "exceptions.h"
+#include "streams.h"
 
 const TGraphicClass TJPEGImage::Class = {"TJPEGImage", [] { return std::unique_ptr<TGraphic>(new TJPEGImage); }};
 
-void TJPEGImage::LoadFromStream(TStream&) { throw EInvalidGraphic("JPEG error"); }
-void TJPEGImage::SaveToStream(TStream&) { throw EInvalidGraphic("JPEG error"); }
+namespace {
+
+// Each scan of a progressive file makes the decoder pass over the whole image, so a file of
+// thousands of tiny scans would take minutes; real files have about a dozen.
+constexpr int MaxScans = 1000;
+
+struct TJpegError {
+    jpeg_error_mgr Manager;
+    std::jmp_buf Jump;
+    char Message[JMSG_LENGTH_MAX];
+    bool EndMarkerAdded;
+};
+
+extern "C" void JpegErrorExit(j_common_ptr cinfo) {
+    TJpegError* err = reinterpret_cast<TJpegError*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->Message);
+    std::longjmp(err->Jump, 1);
+}
+
+// Warnings stay silent, except where the data ends before the image does: the library would
+// fill the rest with grey and report success. Scan data that runs into the end marker we added
+// to a file without one means the file is cut short.
+extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;
+    const int code = cinfo->err->msg_code;
+    if (code != JWRN_JPEG_EOF && code != JWRN_HIT_MARKER) return;
+    if (reinterpret_cast<TJpegError*>(cinfo->err)->EndMarkerAdded) cinfo->err->msg_code = JWRN_JPEG_EOF;
+    (*cinfo->err->error_exit)(cinfo);
+}
+
+extern "C" void JpegProgress(j_common_ptr cinfo) {
+    if (!cinfo->is_decompressor) return;
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= MaxScans) return;
+    TJpegError* err = reinterpret_cast<TJpegError*>(cinfo->err);
+    std::snprintf(err->Message, sizeof err->Message, "JPEG image has more than %d scans", MaxScans);
+    std::longjmp(err->Jump, 1);
+}
+
+// Sets up the error manager; EndMarkerAdded is the caller's to set.
+void InitError(TJpegError& err) {
+    jpeg_std_error(&err.Manager);
+    err.Manager.error_exit = JpegErrorExit;
+    err.Manager.emit_message = JpegEmitMessage;
+    err.Message[0] = '\0';
+}
+
+struct TJpegHeader {
+    int Width = 0;
+    int Height = 0;
+};
+
+bool ReadJpegHeader(const uint8_t* data, size_t size, TJpegHeader* header, TJpegError* err) {
+    jpeg_decompress_struct cinfo;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    InitError(*err);
+    cinfo.err = &err->Manager;
+    if (setjmp(err->Jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo, TRUE);
+    header->Width = static_cast<int>(cinfo.image_width);
+    header->Height = static_cast<int>(cinfo.image_height);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+// Decodes into rows of blue, green, red at pixels (stride bytes apart), which hold the header's
+// width and height; row holds one decoded line of up to four components.
+bool DecodeJpeg(const uint8_t* data, size_t size, const TJpegHeader* header, uint8_t* pixels, size_t stride,
+                uint8_t* row, TJpegError* err) {
+    jpeg_decompress_struct cinfo;
+    jpeg_progress_mgr progress;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    std::memset(&progress, 0, sizeof progress);
+    progress.progress_monitor = JpegProgress;
+    InitError(*err);
+    cinfo.err = &err->Manager;
+    if (setjmp(err->Jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = static_cast<long>(MaxBitmapBytes);
+    cinfo.progress = &progress;
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo, TRUE);
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    // Adobe's applications store CMYK inverted and say so with their marker.
+    const bool inverted = cmyk && cinfo.saw_Adobe_marker;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : cinfo.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    if (cinfo.output_width != static_cast<JDIMENSION>(header->Width) ||
+        cinfo.output_height != static_cast<JDIMENSION>(header->Height) || cinfo.output_components > 4) {
+        std::snprintf(err->Message, sizeof err->Message, "Bogus JPEG image size");
+        std::longjmp(err->Jump, 1);
+    }
+    while (cinfo.output_scanline < cinfo.output_height) {
+        uint8_t* out = pixels + stride * cinfo.output_scanline;
+        JSAMPROW line = row;
+        jpeg_read_scanlines(&cinfo, &line, 1);
+        for (JDIMENSION x = 0; x < cinfo.output_width; ++x, out += 3) {
+            if (cinfo.out_color_space == JCS_GRAYSCALE) {
+                out[0] = out[1] = out[2] = row[x];
+            } else if (cinfo.out_color_space == JCS_RGB) {
+                out[0] = row[3 * x + 2];
+                out[1] = row[3 * x + 1];
+                out[2] = row[3 * x];
+            } else {
+                unsigned c = row[4 * x], m = row[4 * x + 1], y = row[4 * x + 2], k = row[4 * x + 3];
+                if (!inverted) {
+                    c = 255 - c;
+                    m = 255 - m;
+                    y = 255 - y;
+                    k = 255 - k;
+                }
+                // With the inks inverted, each colour is what the ink leaves of the light.
+                out[0] = static_cast<uint8_t>((y * k + 127) / 255);
+                out[1] = static_cast<uint8_t>((m * k + 127) / 255);
+                out[2] = static_cast<uint8_t>((c * k + 127) / 255);
+            }
+        }
+    }
+    // Not jpeg_finish_decompress: a file that lacks only its end marker is complete.
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+struct TJpegOutput {
+    unsigned char* Buffer = nullptr;
+    unsigned long Size = 0;
+};
+
+bool EncodeJpeg(const TBitmap* bitmap, int quality, bool progressive, bool grayscale, uint8_t* row,
+                TJpegOutput* output, TJpegError* err) {
+    jpeg_compress_struct cinfo;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    InitError(*err);
+    cinfo.err = &err->Manager;
+    if (setjmp(err->Jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &output->Buffer, &output->Size);
+    cinfo.image_width = static_cast<JDIMENSION>(bitmap->Width());
+    cinfo.image_height = static_cast<JDIMENSION>(bitmap->Height());
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    if (grayscale) jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    if (progressive) jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    const bool bgr = bitmap->PixelFormat() == pf24bit;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const int32_t y = static_cast<int32_t>(cinfo.next_scanline);
+        const uint8_t* in = bgr ? bitmap->ScanLine(y) : nullptr;
+        for (int32_t x = 0; x < bitmap->Width(); ++x) {
+            uint8_t* out = row + 3 * static_cast<size_t>(x);
+            if (bgr) {
+                out[0] = in[3 * x + 2];
+                out[1] = in[3 * x + 1];
+                out[2] = in[3 * x];
+            } else {
+                const TRGBQuad c = bitmap->GetPixel(x, y);
+                out[0] = c.Red;
+                out[1] = c.Green;
+                out[2] = c.Blue;
+            }
+        }
+        JSAMPROW line = row;
+        jpeg_write_scanlines(&cinfo, &line, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+}  // namespace
+
+// Decodes straight into the bitmap to spare a copy of large images: an error found in the
+// header leaves the image as it was, one found in the data leaves it empty.
+void TJPEGImage::LoadFromStream(TStream& stream) {
+    std::vector<uint8_t> data(static_cast<size_t>(stream.Remaining()));
+    stream.ReadBuffer(data.data(), static_cast<int64_t>(data.size()));
+    // Without its end marker the decoder would read past the data and take the file for cut
+    // short even when it is complete.
+    TJpegError err;
+    err.EndMarkerAdded = data.size() < 2 || data[data.size() - 2] != 0xFF || data.back() != 0xD9;
+    if (err.EndMarkerAdded) {
+        data.push_back(0xFF);
+        data.push_back(0xD9);
+    }
+    TJpegHeader header;
+    if (!ReadJpegHeader(data.data(), data.size(), &header, &err)) throw EInvalidGraphic(err.Message);
+
+    CheckBitmapBound(header.Width, header.Height, pf24bit);
+    FBitmap.ReleaseImage();
+    FBitmap.SetPixelFormat(pf24bit);
+    FBitmap.SetSize(header.Width, header.Height);
+    std::vector<uint8_t> row(static_cast<size_t>(header.Width) * 4);
+    if (!DecodeJpeg(data.data(), data.size(), &header, FBitmap.ScanLine(0), FBitmap.RowStride(), row.data(), &err)) {
+        FBitmap.ReleaseImage();
+        throw EInvalidGraphic(err.Message);
+    }
+}
+
+void TJPEGImage::SaveToStream(TStream& stream) {
+    std::vector<uint8_t> row(static_cast<size_t>(FBitmap.Width()) * 3);
+    TJpegError err;
+    err.EndMarkerAdded = false;
+    TJpegOutput output;
+    const bool ok = EncodeJpeg(&FBitmap, CompressionQuality, ProgressiveEncoding, Grayscale, row.data(), &output, &err);
+    std::unique_ptr<unsigned char, decltype(&std::free)> buffer(output.Buffer, &std::free);
+    if (!ok) throw EInvalidGraphic(err.Message);
+    stream.WriteBuffer(buffer.get(), static_cast<int64_t>(output.Size));
+}
+
 void TJPEGImage::Assign(const TGraphic& source) { FBitmap.Assign(source); }

@@ -5,6 +5,6 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build
-exec build/tools/pictolan-probe formats
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTOLAN_BUILD_APP=ON
+cmake --build build --target pictolan
+exec build/app/pictolan

@@ -5,6 +5,8 @@
 //   pictolan-probe decode IN OUT.bmp
 //   pictolan-probe info IN
 //   pictolan-probe time IN [N]
+//   pictolan-probe thumb IN OUT.bmp
+//   pictolan-probe scan DIR
 //   pictolan-probe mip IN LEVEL OUT.bmp
 //
 // Exit status: 0 on success, 1 with the error's message on standard error, 2 on bad usage.
@@ -18,10 +20,12 @@
 #include <vector>
 
 #include "bitmap.h"
+#include "browser_list.h"
 #include "exceptions.h"
 #include "format_registry.h"
 #include "picture.h"
 #include "strutils.h"
+#include "thumbnail.h"
 #include "vtf_helper.h"
 
 namespace {
@@ -34,6 +38,8 @@ int Usage() {
                  "       pictolan-probe decode IN OUT.bmp\n"
                  "       pictolan-probe info IN\n"
                  "       pictolan-probe time IN [N]\n"
+                 "       pictolan-probe thumb IN OUT.bmp\n"
+                 "       pictolan-probe scan DIR\n"
                  "       pictolan-probe mip IN LEVEL OUT.bmp\n");
     return 2;
 }
@@ -128,6 +134,39 @@ int CmdTime(const Args& a) {
     return 0;
 }
 
+// The thumbnail the browser shows for a file, written as a Windows bitmap.
+int CmdThumb(const Args& a) {
+    if (a.size() != 2) return Usage();
+    TFileEntry entry;
+    entry.Name = a[0];
+    entry.FullPath = a[0];
+    std::string failure;
+    TThumbnailContext context;
+    context.OnFailure = [&](const std::string& message) { failure = message; };
+    MakeThumbnail(entry, context);
+    if (!entry.Loaded) {
+        std::fprintf(stderr, "%s\n", failure.c_str());
+        return 1;
+    }
+    entry.Thumbnail->SaveToFile(a[1]);
+    return 0;
+}
+
+// The names a folder scan lists, in their final order, then the status text it shows.
+int CmdScan(const Args& a) {
+    if (a.size() != 1) return Usage();
+    std::vector<std::string> registered;
+    FileFormats->ListExtensions(registered);
+    TBrowserList list;
+    std::string status;
+    TScanHooks hooks;
+    hooks.SetStatus = [&](const std::string& text) { status = text; };
+    list.ScanFolder(a[0], BuildAcceptedExtensions(registered), hooks);
+    for (int32_t i = 0; i < list.Count(); ++i) std::printf("%s\n", list.Entry(i).Name.c_str());
+    std::printf("%s\n", status.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,6 +176,8 @@ int main(int argc, char** argv) {
         {"decode", CmdDecode},
         {"info", CmdInfo},
         {"time", CmdTime},
+        {"thumb", CmdThumb},
+        {"scan", CmdScan},
         {"mip", CmdMip},
     };
     auto it = commands.find(argv[1]);

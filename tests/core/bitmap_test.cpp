@@ -30,6 +30,7 @@ TEST(Bitmap, RefusesSizesBeyondTheBoundBeforeAllocating) {
         EXPECT_STREQ(e.what(), "Image is too large (100000 x 100000 pixels).");
     }
     EXPECT_EQ(b.Width(), 0);
+    EXPECT_THROW(b.SetSize(0x7FFFFFFF, 0x7FFFFFFF), EOutOfResources);
     EXPECT_THROW(b.SetSize(-1, 5), EInvalidGraphic);
 }
 

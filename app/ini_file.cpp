@@ -1,0 +1,211 @@
+#include "ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <optional>
+
+#include "exceptions.h"
+#include "strutils.h"
+
+namespace {
+
+constexpr const char* SIniFileWriteError = "Unable to write to %s";
+
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return std::string();
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+// The section name of a "[name]" line, trimmed; nullopt for any other line.
+std::optional<std::string> SectionOf(const std::string& line) {
+    std::string t = Trim(line);
+    if (t.size() < 2 || t.front() != '[') return std::nullopt;
+    size_t close = t.find(']');
+    if (close == std::string::npos) return std::nullopt;
+    return Trim(t.substr(1, close - 1));
+}
+
+bool IsComment(const std::string& trimmed) { return trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#'; }
+
+// Splits a "key=value" line; false for lines without "=" and for comments.
+bool SplitKeyValue(const std::string& line, std::string& key, std::string& value) {
+    std::string t = Trim(line);
+    if (IsComment(t)) return false;
+    size_t eq = t.find('=');
+    if (eq == std::string::npos) return false;
+    key = Trim(t.substr(0, eq));
+    value = Trim(t.substr(eq + 1));
+    return true;
+}
+
+// Index range [begin, end) of the body of the first section of that name; begin is npos when
+// the section is absent.
+struct SectionSpan {
+    size_t Header = std::string::npos;
+    size_t Begin = std::string::npos;
+    size_t End = 0;
+};
+
+SectionSpan FindSection(const std::vector<std::string>& lines, const std::string& section) {
+    SectionSpan span;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        auto name = SectionOf(lines[i]);
+        if (!name) continue;
+        if (span.Begin != std::string::npos) {
+            span.End = i;
+            return span;
+        }
+        if (SameTextAscii(*name, section)) {
+            span.Header = i;
+            span.Begin = i + 1;
+        }
+    }
+    if (span.Begin != std::string::npos) span.End = lines.size();
+    return span;
+}
+
+std::optional<std::string> Lookup(const std::vector<std::string>& lines, const std::string& section,
+                                  const std::string& key) {
+    SectionSpan span = FindSection(lines, section);
+    if (span.Begin == std::string::npos) return std::nullopt;
+    std::string k, v;
+    for (size_t i = span.Begin; i < span.End; ++i)
+        if (SplitKeyValue(lines[i], k, v) && SameTextAscii(k, key)) return v;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::string> TIniFile::ReadLines(bool* tooLarge) const {
+    std::vector<std::string> lines;
+    if (tooLarge) *tooLarge = false;
+    struct stat st {};
+    if (::stat(FFileName.c_str(), &st) == 0 && st.st_size > MaxFileBytes) {
+        if (tooLarge) *tooLarge = true;
+        return lines;
+    }
+    std::ifstream in(FFileName, std::ios::binary);
+    if (!in) return lines;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
+    return Lookup(ReadLines(), section, key).value_or(def);
+}
+
+int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key, int32_t def) const {
+    auto value = Lookup(ReadLines(), section, key);
+    if (!value) return def;
+    std::string s = *value;
+    // "0x1F" is read like "$1F", as the platform's reader does.
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = "$" + s.substr(2);
+    return StrToIntDef(s, def);
+}
+
+bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
+    return Lookup(ReadLines(), section, key).has_value();
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+    bool tooLarge = false;
+    std::vector<std::string> lines = ReadLines(&tooLarge);
+    if (tooLarge) throw EFCreateError(Format(SIniFileWriteError, FFileName) + ". " + std::strerror(EFBIG));
+    std::string entry = key + "=" + value;
+    SectionSpan span = FindSection(lines, section);
+    if (span.Begin == std::string::npos) {
+        if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
+        lines.push_back("[" + section + "]");
+        lines.push_back(entry);
+    } else {
+        std::string k, v;
+        size_t lastKey = span.Header;
+        bool replaced = false;
+        for (size_t i = span.Begin; i < span.End; ++i) {
+            if (!SplitKeyValue(lines[i], k, v)) continue;
+            lastKey = i;
+            if (SameTextAscii(k, key)) {
+                lines[i] = entry;
+                replaced = true;
+                break;
+            }
+        }
+        // A new key goes after the section's last key, ahead of any blank lines that
+        // separate it from the next section.
+        if (!replaced) lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastKey + 1), entry);
+    }
+    WriteLines(lines);
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+void TIniFile::WriteLines(const std::vector<std::string>& lines) const {
+    std::string text;
+    for (const auto& l : lines) text += l + "\n";
+
+    // Replace the file a symbolic link points at, not the link.
+    std::string target = FFileName;
+    char resolved[4096];
+    ssize_t n = ::readlink(FFileName.c_str(), resolved, sizeof resolved - 1);
+    if (n > 0) {
+        resolved[n] = '\0';
+        std::string link(resolved);
+        if (link[0] == '/') {
+            target = link;
+        } else {
+            size_t slash = FFileName.find_last_of('/');
+            target = (slash == std::string::npos ? std::string() : FFileName.substr(0, slash + 1)) + link;
+        }
+    }
+
+    auto fail = [&](int err) {
+        throw EFCreateError(Format(SIniFileWriteError, FFileName) + ". " + std::strerror(err));
+    };
+
+    std::string temp = target + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) fail(errno);
+    struct stat st {};
+    mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    int err = 0;
+    if (::fchmod(fd, mode) != 0) err = errno;
+    size_t done = 0;
+    while (err == 0 && done < text.size()) {
+        ssize_t w = ::write(fd, text.data() + done, text.size() - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            err = w < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<size_t>(w);
+    }
+    if (err == 0 && ::fsync(fd) != 0) err = errno;
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
+    if (err != 0) {
+        ::unlink(temp.c_str());
+        fail(err);
+    }
+}

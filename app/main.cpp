@@ -1,0 +1,25 @@
+// Pictolan: registers the image formats, shows the main window and runs the event loop.
+#include <memory>
+
+#include "format_registry.h"
+#include "pictolan_application.h"
+#include "unitGcfTest.h"
+#include "unitMain.h"
+
+int main(int argc, char** argv) {
+    TPictolanApplication app(argc, argv);
+    InitializeFileFormats();
+    int rc;
+    {
+        auto frmMain = std::make_unique<TfrmMain>();
+        auto frmGcfTest = std::make_unique<TfrmGcfTest>(frmMain.get());
+        frmMain->GcfTestDialog = frmGcfTest.get();
+        frmMain->show();
+        rc = app.exec();
+        frmMain->GcfTestDialog = nullptr;
+        frmGcfTest.reset();
+        frmMain.reset();
+    }
+    FinalizeFileFormats();
+    return rc;
+}

@@ -1,0 +1,30 @@
+// Thumbnails: a file read through the texture library or the picture container, brought into
+// bitmap form and fitted into the thumbnail box.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "bitmap.h"
+#include "browser_list.h"
+
+// Fits source into a boxWidth x boxHeight box: an image that fits is copied unchanged (size
+// and pixel format); a larger one is scaled down, keeping its aspect, to 24 bits per pixel
+// by a nearest-neighbour stretch.
+void FitThumbnail(const TBitmap& source, TBitmap& target, int32_t boxWidth = 100, int32_t boxHeight = 100);
+
+struct TThumbnailContext {
+    int32_t BoxWidth = 100;
+    int32_t BoxHeight = 100;
+    int32_t* LoadedCount = nullptr;  // increased for every thumbnail made
+    // Run after a failure, so that a folder of broken files keeps the window responsive.
+    // The entry may be gone when it returns; MakeThumbnail does not touch it afterwards.
+    std::function<void()> ProcessMessages;
+    // Told why a thumbnail could not be made (the command-line probe reports it).
+    std::function<void(const std::string& message)> OnFailure;
+};
+
+// Creates entry.Thumbnail and sets Loaded. Never raises: on any failure the entry stays
+// without thumbnail and unloaded, so the next paint tries again.
+void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context);

@@ -1,0 +1,190 @@
+// The main window: folder tree on the left; on the right the browser tool bar and the three
+// pages "Browser" (thumbnail grid), "Viewer" (one image at full size) and "Info" (texture
+// properties); status bar at the bottom.
+//
+// After a rescan no entry is current: the list is rebuilt from scratch, the page buttons do
+// nothing until an entry is clicked, and Back switches pages without filling them.
+#pragma once
+
+#include <QMainWindow>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "browser_grid.h"
+#include "browser_list.h"
+#include "ini_file.h"
+#include "page_content.h"
+#include "thumbnail.h"
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QDialog;
+class QFileIconProvider;
+class QFileSystemModel;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QScrollArea;
+class QScrollBar;
+class QSplitter;
+class QStackedWidget;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+class TImagePreview;
+class TTolvanDrawPanel;
+
+// "pictolan.ini" in the executable's folder.
+std::string DefaultSettingsFile();
+
+class TfrmMain : public QMainWindow {
+public:
+    explicit TfrmMain(const std::string& settingsFile = DefaultSettingsFile(), QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Pages and navigation.
+    void ShowPage(uint8_t page);
+    void SetStatus(const std::string& text);
+    void tbbtnBrowserClick(int tag);
+    void tbbtnBackClick();
+    void tbbtnCloseClick();
+
+    // Folder tree and scan.
+    void SetTreePath(const std::string& path);
+    std::string TreePath() const;
+    void ShellTreeViewChange();
+    void ScanFolder(const std::string& path);
+    void ClearFiles();
+
+    // Grid.
+    void BrowserPaint(TTolvanDrawPanel* sender);
+    void BrowserMouseDown(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, int x, int y);
+    void BrowserDblClick();
+    void BrowserResize();
+    bool BrowserKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    void VertScrollBarScroll();
+    void UpdateScrollRange();
+    void SetCurrent(int32_t index);
+
+    // Viewer and Info pages.
+    void LoadViewer(const std::string& path);
+    void LoadInfo(const std::string& path);
+    // itemIndex is the chosen item, or -1 when the text was typed.
+    void cbMipChange(int itemIndex);
+
+    // Commands.
+    bool BrowseForFolder(const std::string& title, std::string& current);
+    void tbbtnBrowseClick();
+    void Bitmapbmp2Click(int tag);
+    void tbbtnAboutClick();
+    void itmWebClick(int tag);
+    void tbbtnGcfClick();
+
+    // State the tests look at.
+    const TBrowserList& Files() const { return FFiles; }
+    TBrowserList& Files() { return FFiles; }
+    uint8_t Page() const { return FPage; }
+    uint8_t PrevPage() const { return FPrevPage; }
+    const TGridMetrics& Metrics() const { return FMetrics; }
+    const TGridCache& GridCache() const { return FGrid; }
+    QString NotebookPageName() const;
+    const TBitmap& PreviewPicture() const;
+
+    // Stand-ins for the modal dialogs, so that tests can drive the commands; unset, the real
+    // dialogs are shown. The save hook gets the Tag and answers a file name (empty: cancelled).
+    std::function<std::string(int tag)> SaveFileNameHook;
+    std::function<std::optional<std::string>()> BrowseForFolderHook;
+    QDialog* GcfTestDialog = nullptr;
+
+    // Controls.
+    QToolBar* ToolBarMain = nullptr;
+    QToolButton* ToolButton2 = nullptr;
+    QToolButton* tbbtnAbout = nullptr;
+    QToolButton* tbbtnClose = nullptr;
+    QToolButton* tbbtnGcf = nullptr;
+    QMenu* PopupMenuSave = nullptr;
+    QAction* Bitmapbmp2 = nullptr;
+    QAction* JPEGImagejpeg2 = nullptr;
+    QAction* argatga2 = nullptr;
+
+    QFrame* LeftPanel = nullptr;
+    QTreeView* ShellTreeView = nullptr;
+    QFileSystemModel* ShellModel = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QSplitter* Splitter2 = nullptr;
+
+    QWidget* RightPanel = nullptr;
+    QToolBar* ToolBarBrowser = nullptr;
+    QToolButton* tbbtnBrowse = nullptr;
+    QToolButton* tbbtnLoadAll = nullptr;
+    QToolButton* tbbtnBrowser = nullptr;
+    QToolButton* tbbtnViewer = nullptr;
+    QToolButton* tbbtnInfo = nullptr;
+    QToolButton* tbbtnBack = nullptr;
+    QButtonGroup* PageButtons = nullptr;
+    QComboBox* cbMip = nullptr;
+    QFrame* NotebookHeader = nullptr;
+    QLabel* NotebookCaption = nullptr;
+    QStackedWidget* Notebook = nullptr;
+
+    QScrollArea* ScrollBox1 = nullptr;
+    TImagePreview* ImagePreview = nullptr;
+    TTolvanDrawPanel* Browser = nullptr;
+    QScrollBar* VertScrollBar = nullptr;
+    QMenu* PopupMenuBrowser = nullptr;
+
+    QLabel* lbDimensionsInfo = nullptr;
+    QLabel* lbFramesCountInfo = nullptr;
+    QLabel* lbMipsCountInfo = nullptr;
+    QLabel* lbFaceCountInfo = nullptr;
+    QLabel* lbDimensions = nullptr;
+    QLabel* lbFramesCount = nullptr;
+    QLabel* lbMipsCount = nullptr;
+    QLabel* lbFaceCount = nullptr;
+    QGroupBox* GroupBoxFlags = nullptr;
+    std::array<QCheckBox*, TextureFlagCount> FlagBoxes{};
+
+    QStatusBar* StatusBar = nullptr;
+    QLabel* StatusPanel = nullptr;
+
+private:
+    void FormCreate();
+    void FormDestroy();
+    void CreateActionsAndMenus();
+    void CreateMainToolBar();
+    QWidget* CreateLeftPanel();
+    QWidget* CreateRightPanel();
+    QWidget* CreateViewerPage();
+    QWidget* CreateBrowserPage();
+    QWidget* CreateInfoPage();
+    void ExpandToHome();
+    void ProcessMessagesOutsidePaint();
+    TThumbnailContext ThumbnailContext();
+
+    std::string FSettingsFile;
+    std::unique_ptr<QFileIconProvider> FIconProvider;
+    bool FRevealPending = false;
+    std::unique_ptr<TIniFile> FIni;
+
+    // View constants, fixed once the window is created.
+    int32_t FBorder = 0;
+    int32_t FGap = 0;
+    int32_t FCaptionHeight = 0;
+    int32_t FThumbWidth = 0;
+    int32_t FThumbHeight = 0;
+    TGridMetrics FMetrics;
+
+    TBrowserList FFiles;
+    TGridCache FGrid;
+    uint8_t FPage = 0;
+    uint8_t FPrevPage = 0;
+};

@@ -1,0 +1,442 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QTreeView>
+
+#include <fstream>
+
+#include "bitmap.h"
+#include "fake_images.h"
+#include "pictolan_application.h"
+#include "picture.h"
+#include "test_support.h"
+#include "tolvan_drawpan.h"
+#include "unitMain.h"
+#include "vtf_builder.h"
+
+using testsupport::ScratchDir;
+
+namespace {
+
+std::string ReadText(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegisterFakeFormats();
+        SetErrorSink([this](const std::string& m) { errors.push_back(m); });
+    }
+    void TearDown() override { SetErrorSink(nullptr); }
+
+    std::string IniPath() const { return (settings / "pictolan.ini").string(); }
+
+    std::unique_ptr<TfrmMain> Open() {
+        auto form = std::make_unique<TfrmMain>(IniPath());
+        form->resize(716, 523);
+        form->Browser->setFixedSize(477, 400);
+        return form;
+    }
+
+    // A folder of W x H fake images named img00.fake, img01.fake, ...
+    void FillImages(int count, int w = 300, int h = 200) {
+        for (int i = 0; i < count; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "img%02d.fake", i);
+            WriteFakeImage(images / name, w, h);
+        }
+    }
+
+    // Paints the grid once, as showing the window would, so the hit test has its cache.
+    static void Paint(TfrmMain& form) { (void)form.Browser->grab(); }
+
+    static void Click(TfrmMain& form, int x, int y, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        form.BrowserMouseDown(Qt::LeftButton, mods, x, y);
+    }
+
+    ScratchDir settings;
+    ScratchDir images;
+    std::vector<std::string> errors;
+};
+
+TEST_F(MainWindowTest, FirstRunStartsEmptyAndWritesBothKeysAtExit) {
+    {
+        auto form = Open();
+        EXPECT_FALSE(form->tbbtnLoadAll->isChecked());
+        EXPECT_EQ(form->TreePath(), "");
+        EXPECT_EQ(form->Page(), 0);
+        EXPECT_EQ(form->NotebookPageName(), "Browser");
+        EXPECT_EQ(form->NotebookCaption->text(), "Browser");
+        EXPECT_TRUE(form->tbbtnBrowser->isChecked());
+        EXPECT_EQ(form->Files().Count(), 0);
+        EXPECT_EQ(form->windowTitle(), "Pictolan 1.01 beta");
+        EXPECT_FALSE(std::filesystem::exists(IniPath()));
+    }
+    EXPECT_EQ(ReadText(IniPath()), "[General]\nLoadAll=0\nPath=\n");
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(MainWindowTest, StoredSettingsAreAppliedAndWrittenBack) {
+    FillImages(3);
+    std::ofstream(IniPath()) << "[General]\nLoadAll=1\nPath=" << images.Path().string() << "\n";
+    {
+        auto form = Open();
+        EXPECT_TRUE(form->tbbtnLoadAll->isChecked());
+        EXPECT_EQ(form->TreePath(), images.Path().string());
+        ASSERT_EQ(form->Files().Count(), 3);  // the tree's change ran the scan
+        EXPECT_EQ(form->Files().LoadedCount(), 3);
+        EXPECT_EQ(form->StatusPanel->text(), "3 images found \\ 3 loaded");
+    }
+    EXPECT_EQ(ReadText(IniPath()), "[General]\nLoadAll=1\nPath=" + images.Path().string() + "\n");
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(MainWindowTest, UnresolvableStoredPathIsReportedAndStartUpGoesOn) {
+    std::ofstream(IniPath()) << "[General]\nLoadAll=1\nPath=/no/such/folder\n";
+    auto form = Open();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Error setting path: \"/no/such/folder\"");
+    EXPECT_TRUE(form->tbbtnLoadAll->isChecked());
+    EXPECT_EQ(form->Files().Count(), 0);
+}
+
+TEST_F(MainWindowTest, OnlyVisibleCellsGetThumbnails) {
+    FillImages(60);
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    ASSERT_EQ(form->Files().Count(), 60);
+    Paint(*form);
+    // 4 columns; rows start at 5, 141 and 277 in a 400-pixel panel.
+    int loaded = 0;
+    for (int i = 0; i < form->Files().Count(); ++i) loaded += form->Files().Entry(i).Loaded ? 1 : 0;
+    EXPECT_EQ(loaded, 12);
+    EXPECT_TRUE(form->Files().Entry(11).Loaded);
+    EXPECT_FALSE(form->Files().Entry(12).Loaded);
+    EXPECT_EQ(form->VertScrollBar->maximum(), 15 * 136);
+}
+
+TEST_F(MainWindowTest, ResizeFollowsTheNewWidthAtOnce) {
+    FillImages(60);
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    // A hidden widget gets its resize event just before it is painted.
+    form->Browser->setFixedSize(969, 400);  // 8 columns, resized before the first paint
+    Paint(*form);
+    EXPECT_EQ(form->VertScrollBar->maximum(), 7 * 136);
+    form->Browser->setFixedSize(230, 400);  // 2 columns
+    Paint(*form);
+    EXPECT_EQ(form->VertScrollBar->maximum(), 30 * 136);
+}
+
+TEST_F(MainWindowTest, PaintDrawsThumbnailFrameAndBackground) {
+    FillImages(1, 100, 100);
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    QImage shot = form->Browser->grab().toImage();
+    // The fake image's pixel (x, y) is red x, green y; the thumbnail sits at (3, 8).
+    EXPECT_EQ(shot.pixelColor(3 + 10, 8 + 20), QColor(10, 20, 7));
+    // Right of the only cell: background in the button face colour.
+    EXPECT_EQ(shot.pixelColor(300, 50), form->Browser->palette().color(QPalette::Button));
+    // Current entry: black frame.
+    Click(*form, 50, 50);
+    shot = form->Browser->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(52, 5 + 2), QColor(Qt::black));
+}
+
+TEST_F(MainWindowTest, ClicksMakeEntriesCurrentAndSelect) {
+    FillImages(10);
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    Click(*form, 130, 50);
+    EXPECT_EQ(form->Files().CurrentIndex(), 1);
+    EXPECT_EQ(form->StatusPanel->text(), "img01.fake");
+    Click(*form, 10, 200, Qt::ShiftModifier);
+    EXPECT_EQ(form->Files().CurrentIndex(), 4);
+    EXPECT_TRUE(form->Files().Entry(1).Selected);
+    EXPECT_TRUE(form->Files().Entry(4).Selected);
+    // Right of the last column: the first entry of the next row.
+    Click(*form, 4 * 121 - 2 + 3, 50);
+    EXPECT_EQ(form->Files().CurrentIndex(), 4);
+    Click(*form, 4 * 121 + 121, 50);
+    EXPECT_EQ(form->Files().CurrentIndex(), 5);
+    // Below the last entry: nothing current, page buttons do nothing.
+    Click(*form, 300, 350);
+    EXPECT_EQ(form->Files().CurrentIndex(), -1);
+    form->tbbtnBrowserClick(1);
+    EXPECT_EQ(form->Page(), 0);
+    // Right button: no change.
+    form->BrowserMouseDown(Qt::RightButton, Qt::NoModifier, 10, 10);
+    EXPECT_EQ(form->Files().CurrentIndex(), -1);
+}
+
+TEST_F(MainWindowTest, PagesFillOncePerEntryAndBackAlternates) {
+    FillImages(2, 640, 480);
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+
+    form->tbbtnBackClick();  // Back works without a current entry
+    EXPECT_EQ(form->Page(), 0);
+    form->tbbtnBrowserClick(1);  // nothing current yet
+    EXPECT_EQ(form->Page(), 0);
+
+    Click(*form, 10, 10);
+    form->BrowserDblClick();
+    EXPECT_EQ(form->Page(), 1);
+    EXPECT_EQ(form->NotebookPageName(), "Viewer");
+    EXPECT_EQ(form->PreviewPicture().Width(), 640);
+    EXPECT_TRUE(form->Files().ViewerLoaded());
+
+    // The viewer is not read again: the file may even be gone.
+    std::filesystem::remove(images / "img00.fake");
+    form->tbbtnBrowserClick(0);
+    form->tbbtnBackClick();
+    EXPECT_EQ(form->Page(), 1);
+    EXPECT_EQ(form->PrevPage(), 0);
+    form->tbbtnBackClick();
+    EXPECT_EQ(form->Page(), 0);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(MainWindowTest, InfoForAnImageStraightFromTheBrowser) {
+    FillImages(1, 640, 480);
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    form->FlagBoxes[3]->setChecked(true);  // left over from an earlier texture
+    Click(*form, 10, 10);
+    form->tbbtnBrowserClick(2);
+    EXPECT_EQ(form->NotebookPageName(), "Info");
+    EXPECT_EQ(form->lbDimensions->text(), "640x480");
+    EXPECT_EQ(form->lbFramesCount->text(), "1");
+    EXPECT_EQ(form->lbMipsCount->text(), "1");
+    EXPECT_EQ(form->lbFaceCount->text(), "1");
+    EXPECT_TRUE(form->FlagBoxes[3]->isChecked());
+    EXPECT_TRUE(form->Files().ViewerLoaded());  // the Info page filled the viewer to measure it
+}
+
+TEST_F(MainWindowTest, UnreadableImageStopsThePageSwitch) {
+    WriteDamagedImage(images / "bad.fake");
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    Click(*form, 10, 10);
+    EXPECT_THROW(form->tbbtnBrowserClick(1), std::exception);
+    EXPECT_EQ(form->Page(), 1);
+    EXPECT_EQ(form->NotebookPageName(), "Browser");
+    EXPECT_FALSE(form->Files().ViewerLoaded());
+}
+
+TEST_F(MainWindowTest, RescanLeavesNoEntryCurrent) {
+    FillImages(3);
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    Click(*form, 10, 10);
+    form->tbbtnBrowserClick(1);
+    form->tbbtnBrowserClick(0);
+    form->ScanFolder(images.Path().string());
+    EXPECT_EQ(form->Files().CurrentIndex(), -1);
+    EXPECT_EQ(form->Files().CurrentEntry(), nullptr);
+    form->tbbtnBrowserClick(1);  // does nothing
+    EXPECT_EQ(form->Page(), 0);
+    form->tbbtnBackClick();      // switches, reads nothing
+    EXPECT_EQ(form->Page(), 1);
+    form->Bitmapbmp2Click(0);    // nothing to save
+    form->cbMipChange(0);
+    EXPECT_TRUE(errors.empty());
+}
+
+// A 512 x 512 texture with 10 levels and the flags TRILINEAR and EIGHTBITALPHA (and bits
+// beyond the 25 shown), next to an ordinary image.
+void WriteTextureFolder(const std::filesystem::path& dir) {
+    vtftest::Recipe r;
+    r.Width = r.Height = 512;
+    r.Mips = 10;
+    r.Format = vtftest::BGR888;
+    r.Flags = 2u | 8192u | 0x80000000u;
+    testsupport::WriteFile(dir / "a.vtf", vtftest::Build(r));
+    vtftest::Recipe small;
+    small.Width = small.Height = 8;
+    small.Mips = 4;
+    small.Format = vtftest::BGR888;
+    testsupport::WriteFile(dir / "b.vtf", vtftest::Build(small));
+    WriteFakeImage(dir / "c.fake", 640, 480);
+}
+
+TEST_F(MainWindowTest, TextureViewerListsItsLevelsAndShowsTheChosenOne) {
+    WriteTextureFolder(images.Path());
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    Click(*form, 10, 10);  // a.vtf
+    form->tbbtnBrowserClick(2);
+    EXPECT_EQ(form->lbDimensions->text(), "512x512");
+    EXPECT_EQ(form->lbMipsCount->text(), "10");
+    EXPECT_EQ(form->lbFramesCount->text(), "1");
+    EXPECT_EQ(form->lbFaceCount->text(), "1");
+    std::vector<std::string> on;
+    for (QCheckBox* box : form->FlagBoxes)
+        if (box->isChecked()) on.push_back(box->text().toStdString());
+    EXPECT_EQ(on, (std::vector<std::string>{"TRILINEAR", "EIGHTBITALPHA"}));
+
+    form->tbbtnBrowserClick(1);
+    ASSERT_EQ(form->cbMip->count(), 10);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(form->cbMip->itemText(i), QString::number(i));
+    EXPECT_EQ(form->cbMip->currentIndex(), 0);
+    EXPECT_EQ(form->PreviewPicture().Width(), 512);
+
+    form->cbMip->setCurrentIndex(3);
+    form->cbMipChange(3);
+    EXPECT_EQ(form->PreviewPicture().Width(), 64);  // one eighth
+    EXPECT_EQ(form->lbDimensions->text(), "512x512");  // Info untouched
+    form->cbMip->setEditText("4");  // typed
+    form->cbMipChange(-1);
+    EXPECT_EQ(form->PreviewPicture().Width(), 32);
+    for (const char* typed : {"10", "-1", "x", ""}) {
+        form->cbMip->setEditText(typed);
+        form->cbMipChange(-1);
+        EXPECT_EQ(form->PreviewPicture().Width(), 32) << typed;
+    }
+}
+
+TEST_F(MainWindowTest, MipComboWaitsWhileTheViewerShowsAnotherEntry) {
+    WriteTextureFolder(images.Path());
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    Click(*form, 10, 10);  // a.vtf, 10 levels
+    form->ShowPage(1);
+    form->ShowPage(0);
+    Click(*form, 130, 10);  // b.vtf, 4 levels, not viewed yet
+    form->cbMip->setCurrentIndex(8);
+    form->cbMipChange(8);   // level 8 of a.vtf's list means nothing for b.vtf
+    EXPECT_EQ(form->PreviewPicture().Width(), 512);
+    form->ShowPage(1);
+    EXPECT_EQ(form->cbMip->count(), 4);
+    EXPECT_EQ(form->PreviewPicture().Width(), 8);
+    form->cbMip->setCurrentIndex(2);
+    form->cbMipChange(2);
+    EXPECT_EQ(form->PreviewPicture().Width(), 2);
+    // An ordinary image keeps the levels of the last texture shown.
+    Click(*form, 250, 10);
+    form->ShowPage(1);
+    EXPECT_EQ(form->cbMip->count(), 4);
+    EXPECT_EQ(form->PreviewPicture().Width(), 640);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(MainWindowTest, SaveAsWithoutCurrentEntryDoesNothing) {
+    auto form = Open();
+    bool asked = false;
+    form->SaveFileNameHook = [&](int) {
+        asked = true;
+        return (images / "out.bmp").string();
+    };
+    form->Bitmapbmp2Click(0);
+    form->Bitmapbmp2Click(1);
+    EXPECT_FALSE(asked);
+    EXPECT_FALSE(std::filesystem::exists(images / "out.bmp"));
+}
+
+TEST_F(MainWindowTest, SaveAsFillsTheViewerFirstAndReplacesTheFile) {
+    FillImages(1, 640, 480);
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    Click(*form, 10, 10);
+    const auto out = settings / "out.bmp";
+    std::ofstream(out) << "an older file, rather longer than nothing";
+    int askedWithViewerLoaded = -1;
+    form->SaveFileNameHook = [&](int tag) {
+        EXPECT_EQ(tag, 0);
+        askedWithViewerLoaded = form->Files().ViewerLoaded() ? 1 : 0;
+        return out.string();
+    };
+    form->Bitmapbmp2Click(0);
+    EXPECT_EQ(askedWithViewerLoaded, 1);
+    EXPECT_EQ(form->Page(), 0);  // the page did not change
+    TBitmap saved;
+    saved.LoadFromFile(out.string());
+    EXPECT_EQ(saved.Width(), 640);
+    EXPECT_EQ(saved.Height(), 480);
+
+    // The Targa item is disabled and writes nothing.
+    form->SaveFileNameHook = [&](int) {
+        ADD_FAILURE() << "no dialog for Targa";
+        return std::string();
+    };
+    form->Bitmapbmp2Click(2);
+}
+
+TEST_F(MainWindowTest, SaveAsJpegHoldsTheFullSizeImage) {
+    FillImages(1, 640, 480);
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    Click(*form, 10, 10);
+    const auto out = settings / "out.jpg";
+    form->SaveFileNameHook = [&](int tag) {
+        EXPECT_EQ(tag, 1);
+        return out.string();
+    };
+    form->Bitmapbmp2Click(1);
+    TPicture picture;
+    picture.LoadFromFile(out.string());
+    EXPECT_EQ(picture.Width(), 640);
+    EXPECT_EQ(picture.Height(), 480);
+}
+
+TEST_F(MainWindowTest, BrowseRescansAlsoTheSameFolder) {
+    FillImages(2);
+    auto form = Open();
+    int offered = 0;
+    form->BrowseForFolderHook = [&]() -> std::optional<std::string> {
+        ++offered;
+        return images.Path().string();
+    };
+    form->tbbtnBrowseClick();
+    EXPECT_EQ(form->TreePath(), images.Path().string());
+    ASSERT_EQ(form->Files().Count(), 2);
+    Paint(*form);
+    Click(*form, 10, 10);
+    form->tbbtnBrowseClick();  // same folder: rescanned, so nothing is current any more
+    EXPECT_EQ(form->Files().CurrentIndex(), -1);
+    form->BrowseForFolderHook = [] { return std::optional<std::string>(); };
+    form->tbbtnBrowseClick();  // cancelled
+    EXPECT_EQ(form->Files().Count(), 2);
+    EXPECT_EQ(offered, 2);
+}
+
+TEST_F(MainWindowTest, KeyboardMovesTheCurrentEntryAndScrolls) {
+    FillImages(30);
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    EXPECT_TRUE(form->BrowserKeyDown(Qt::Key_Right, Qt::NoModifier));
+    EXPECT_EQ(form->Files().CurrentIndex(), 0);  // nothing current: the first entry
+    form->BrowserKeyDown(Qt::Key_Right, Qt::NoModifier);
+    form->BrowserKeyDown(Qt::Key_Down, Qt::NoModifier);
+    EXPECT_EQ(form->Files().CurrentIndex(), 5);
+    form->BrowserKeyDown(Qt::Key_End, Qt::NoModifier);
+    EXPECT_EQ(form->Files().CurrentIndex(), 29);
+    EXPECT_GT(form->VertScrollBar->value(), 0);
+    form->BrowserKeyDown(Qt::Key_Home, Qt::NoModifier);
+    EXPECT_EQ(form->Files().CurrentIndex(), 0);
+    EXPECT_EQ(form->VertScrollBar->value(), 0);
+    form->BrowserKeyDown(Qt::Key_Left, Qt::NoModifier);  // stays at the first
+    EXPECT_EQ(form->Files().CurrentIndex(), 0);
+    form->BrowserKeyDown(Qt::Key_Return, Qt::NoModifier);
+    EXPECT_EQ(form->Page(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "browser_list.h"
+#include "fake_images.h"
+#include "format_registry.h"
+#include "test_support.h"
+
+using testsupport::ScratchDir;
+
+namespace {
+
+std::vector<std::string> RegisteredAccepted() {
+    RegisterFakeFormats();
+    std::vector<std::string> registered;
+    FileFormats->ListExtensions(registered);
+    return BuildAcceptedExtensions(registered);
+}
+
+void Touch(const std::filesystem::path& p) { std::ofstream(p) << "x"; }
+
+std::vector<std::string> Names(const TBrowserList& list) {
+    std::vector<std::string> names;
+    for (int32_t i = 0; i < list.Count(); ++i) names.push_back(list.Entry(i).Name);
+    return names;
+}
+
+TEST(FolderScan, ListsMatchingFilesInCaseInsensitiveOrder) {
+    ScratchDir dir;
+    for (const char* name : {"c.Bmp", "a.BMP", "b.bmp", "t.vtf", "T.VTF", "noext", "dot.", "notes.txt", "C.fake",
+                             "A.fake", "b.fake"})
+        Touch(dir / name);
+    std::filesystem::create_directory(dir / "y.fake");
+
+    TBrowserList list;
+    std::vector<std::string> status;
+    TScanHooks hooks;
+    hooks.SetStatus = [&](const std::string& s) { status.push_back(s); };
+    ASSERT_TRUE(list.ScanFolder(dir.Path().string(), RegisteredAccepted(), hooks));
+
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"a.BMP", "A.fake", "b.bmp", "b.fake", "c.Bmp", "C.fake", "t.vtf"}));
+    ASSERT_EQ(status.size(), 7u);  // one message per accepted entry
+    EXPECT_EQ(status.back(), "7 images found \\ 0 loaded");
+    for (int32_t i = 0; i < list.Count(); ++i) {
+        EXPECT_EQ(list.Entry(i).FullPath, (dir / list.Entry(i).Name).string());
+        EXPECT_FALSE(list.Entry(i).Loaded);
+        EXPECT_FALSE(list.Entry(i).Thumbnail);
+    }
+}
+
+TEST(FolderScan, FolderWithMoreThanTheDirectoryAttributeGoesThroughTheNameTest) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir / "plain.fake");   // attributes exactly "directory"
+    std::filesystem::create_directory(dir / ".hidden.fake"); // directory + hidden
+    EXPECT_EQ(FileAttributesOf((dir / "plain.fake").string(), "plain.fake"), 16);
+    EXPECT_EQ(FileAttributesOf((dir / ".hidden.fake").string(), ".hidden.fake"), 18);
+
+    TBrowserList list;
+    ASSERT_TRUE(list.ScanFolder(dir.Path().string(), RegisteredAccepted(), {}));
+    EXPECT_EQ(Names(list), (std::vector<std::string>{".hidden.fake"}));
+}
+
+TEST(FolderScan, MissingFolderGivesAnEmptyListAndLeavesTheStatus) {
+    TBrowserList list;
+    bool statusSet = false;
+    TScanHooks hooks;
+    hooks.SetStatus = [&](const std::string&) { statusSet = true; };
+    EXPECT_TRUE(list.ScanFolder("/nonexistent/folder/for/pictolan", RegisteredAccepted(), hooks));
+    EXPECT_TRUE(list.ScanFolder("", RegisteredAccepted(), hooks));
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_FALSE(statusSet);
+}
+
+TEST(FolderScan, ScanStartedFromAHookReplacesTheOuterOne) {
+    ScratchDir outer, inner;
+    for (const char* n : {"1.bmp", "2.bmp", "3.bmp"}) Touch(outer / n);
+    Touch(inner / "only.bmp");
+    auto accepted = RegisteredAccepted();
+    TBrowserList list;
+    bool nested = false;
+    TScanHooks hooks;
+    hooks.EntryAdded = [&](int32_t) {
+        if (nested) return;
+        nested = true;
+        ASSERT_TRUE(list.ScanFolder(inner.Path().string(), accepted, {}));
+    };
+    EXPECT_FALSE(list.ScanFolder(outer.Path().string(), accepted, hooks));
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"only.bmp"}));
+}
+
+TEST(BrowserSelection, ClickRules) {
+    TBrowserList list;
+    for (int i = 0; i < 4; ++i) list.Add(std::make_unique<TFileEntry>());
+    auto selected = [&] {
+        std::string s;
+        for (int32_t i = 0; i < list.Count(); ++i) s += list.Entry(i).Selected ? '1' : '0';
+        return s;
+    };
+    list.ApplyClickSelection(1, false, false);
+    EXPECT_EQ(selected(), "0100");
+    list.ApplyClickSelection(3, true, false);  // Shift adds
+    EXPECT_EQ(selected(), "0101");
+    list.ApplyClickSelection(1, false, true);  // Ctrl toggles off
+    EXPECT_EQ(selected(), "0001");
+    list.ApplyClickSelection(2, false, true);  // and on
+    EXPECT_EQ(selected(), "0011");
+    list.ApplyClickSelection(0, true, true);   // both: no change
+    EXPECT_EQ(selected(), "0011");
+    list.ApplyClickSelection(0, false, false); // plain click: exactly one
+    EXPECT_EQ(selected(), "1000");
+}
+
+TEST(BrowserSelection, SortKeepsTheCurrentEntryCurrent) {
+    TBrowserList list;
+    for (const char* n : {"c", "a", "b"}) {
+        auto e = std::make_unique<TFileEntry>();
+        e->Name = n;
+        list.Add(std::move(e));
+    }
+    list.SetCurrent(0);  // "c"
+    list.SortByName();
+    EXPECT_EQ(list.CurrentIndex(), 2);
+    EXPECT_EQ(list.CurrentEntry()->Name, "c");
+}
+
+}  // namespace
