@@ -11,6 +11,7 @@
 #include "picture.h"
 #include "png_graphic.h"
 #include "strutils.h"
+#include "targa.h"
 
 TFileFormatList* FileFormats = nullptr;
 
@@ -130,11 +131,11 @@ const TStartupRow StartupRows[] = {
     {"jpeg", "", "JPEG images", 8, &TJPEGImage::Class},
     {"rle", "Windows bitmaps", "Run length encoded Windows bitmaps", 8, &TBitmap::Class},
     {"dib", "", "Device independant Windows bitmaps", 8, &TBitmap::Class},
-    {"win", "Truevision images", "", 8, nullptr /* TTargaGraphic */},
-    {"vst", "", "", 8, nullptr /* TTargaGraphic */},
-    {"vda", "", "", 8, nullptr /* TTargaGraphic */},
-    {"tga", "", "", 8, nullptr /* TTargaGraphic */},
-    {"icb", "", "", 8, nullptr /* TTargaGraphic */},
+    {"win", "Truevision images", "", 8, &TTargaGraphic::Class},
+    {"vst", "", "", 8, &TTargaGraphic::Class},
+    {"vda", "", "", 8, &TTargaGraphic::Class},
+    {"tga", "", "", 8, &TTargaGraphic::Class},
+    {"icb", "", "", 8, &TTargaGraphic::Class},
     {"tiff", "Tagged image file format images", "Macintosh TIFF images", 12, nullptr /* TTIFFGraphic */},
     {"tif", "", "PC TIF images", 12, nullptr /* TTIFFGraphic */},
     {"fax", "", "GFI fax images", 12, nullptr /* TTIFFGraphic */},
@@ -165,7 +166,7 @@ const TStartupRow StartupRows[] = {
 // TPSPGraphic, TPSDGraphic, TTargaGraphic, TTIFFGraphic, TSGIGraphic, TPCXGraphic,
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
-    nullptr /* TPSPGraphic */,    nullptr /* TPSDGraphic */, nullptr /* TTargaGraphic */,
+    nullptr /* TPSPGraphic */,    nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
     nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, nullptr /* TPCXGraphic */,
     nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
     nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,
