@@ -29,10 +29,10 @@ std::vector<std::string> Names(const TBrowserList& list) {
 
 TEST(FolderScan, ListsMatchingFilesInCaseInsensitiveOrder) {
     ScratchDir dir;
-    for (const char* name : {"c.Bmp", "a.BMP", "b.bmp", "t.vtf", "T.VTF", "noext", "dot.", "notes.txt", "C.fake",
-                             "A.fake", "b.fake"})
+    for (const char* name : {"c.Bmp", "a.BMP", "b.bmp", "t.vtf", "T.VTF", "noext", "dot.", "notes.txt", "C.png",
+                             "A.png", "b.png"})
         Touch(dir / name);
-    std::filesystem::create_directory(dir / "y.fake");
+    std::filesystem::create_directory(dir / "y.png");
 
     TBrowserList list;
     std::vector<std::string> status;
@@ -40,7 +40,7 @@ TEST(FolderScan, ListsMatchingFilesInCaseInsensitiveOrder) {
     hooks.SetStatus = [&](const std::string& s) { status.push_back(s); };
     ASSERT_TRUE(list.ScanFolder(dir.Path().string(), RegisteredAccepted(), hooks));
 
-    EXPECT_EQ(Names(list), (std::vector<std::string>{"a.BMP", "A.fake", "b.bmp", "b.fake", "c.Bmp", "C.fake", "t.vtf"}));
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"a.BMP", "A.png", "b.bmp", "b.png", "c.Bmp", "C.png", "t.vtf"}));
     ASSERT_EQ(status.size(), 7u);  // one message per accepted entry
     EXPECT_EQ(status.back(), "7 images found \\ 0 loaded");
     for (int32_t i = 0; i < list.Count(); ++i) {
@@ -52,14 +52,14 @@ TEST(FolderScan, ListsMatchingFilesInCaseInsensitiveOrder) {
 
 TEST(FolderScan, FolderWithMoreThanTheDirectoryAttributeGoesThroughTheNameTest) {
     ScratchDir dir;
-    std::filesystem::create_directory(dir / "plain.fake");   // attributes exactly "directory"
-    std::filesystem::create_directory(dir / ".hidden.fake"); // directory + hidden
-    EXPECT_EQ(FileAttributesOf((dir / "plain.fake").string(), "plain.fake"), 16);
-    EXPECT_EQ(FileAttributesOf((dir / ".hidden.fake").string(), ".hidden.fake"), 18);
+    std::filesystem::create_directory(dir / "plain.png");   // attributes exactly "directory"
+    std::filesystem::create_directory(dir / ".hidden.png"); // directory + hidden
+    EXPECT_EQ(FileAttributesOf((dir / "plain.png").string(), "plain.png"), 16);
+    EXPECT_EQ(FileAttributesOf((dir / ".hidden.png").string(), ".hidden.png"), 18);
 
     TBrowserList list;
     ASSERT_TRUE(list.ScanFolder(dir.Path().string(), RegisteredAccepted(), {}));
-    EXPECT_EQ(Names(list), (std::vector<std::string>{".hidden.fake"}));
+    EXPECT_EQ(Names(list), (std::vector<std::string>{".hidden.png"}));
 }
 
 TEST(FolderScan, MissingFolderGivesAnEmptyListAndLeavesTheStatus) {
