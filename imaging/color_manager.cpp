@@ -330,51 +330,39 @@ bool HasAlpha(TPixelModel m) { return m == pmGrayAlpha || m == pmRGBA || m == pm
 
 TColorManager::TColorManager() { SetGammaPair(FMainGamma, FDisplayGamma); }
 
+namespace {
+// Stores a new description value and notes that the converter must be chosen again.
+template <class Field, class Value>
+void Describe(Field& field, Value value, bool& changed) {
+    if (static_cast<Field>(value) == field) return;
+    field = static_cast<Field>(value);
+    changed = true;
+}
+}  // namespace
+
 void TColorManager::SetSourceSampleBits(int bits) {
     if (bits < 1 || bits > 16) ConversionError(gesInvalidSampleDepth);
-    if (bits != FSourceBPS) {
-        FSourceBPS = static_cast<uint8_t>(bits);
-        FChanged = true;
-    }
+    Describe(FSourceBPS, bits, FChanged);
 }
 
 void TColorManager::SetTargetSampleBits(int bits) {
     if (bits < 1 || bits > 16) ConversionError(gesInvalidSampleDepth);
-    if (bits != FTargetBPS) {
-        FTargetBPS = static_cast<uint8_t>(bits);
-        FChanged = true;
-    }
+    Describe(FTargetBPS, bits, FChanged);
 }
 
 void TColorManager::SetSourceSampleCount(int count) {
     if (count < 1 || count > 4) ConversionError(gesInvalidPixelScheme);
-    if (count != FSourceSPP) {
-        FSourceSPP = static_cast<uint8_t>(count);
-        FChanged = true;
-    }
+    Describe(FSourceSPP, count, FChanged);
 }
 
 void TColorManager::SetTargetSampleCount(int count) {
     if (count < 1 || count > 4) ConversionError(gesInvalidPixelScheme);
-    if (count != FTargetSPP) {
-        FTargetSPP = static_cast<uint8_t>(count);
-        FChanged = true;
-    }
+    Describe(FTargetSPP, count, FChanged);
 }
 
-void TColorManager::SetSourceModel(TPixelModel model) {
-    if (model != FSourceScheme) {
-        FSourceScheme = model;
-        FChanged = true;
-    }
-}
+void TColorManager::SetSourceModel(TPixelModel model) { Describe(FSourceScheme, model, FChanged); }
 
-void TColorManager::SetTargetModel(TPixelModel model) {
-    if (model != FTargetScheme) {
-        FTargetScheme = model;
-        FChanged = true;
-    }
-}
+void TColorManager::SetTargetModel(TPixelModel model) { Describe(FTargetScheme, model, FChanged); }
 
 TPixelFormat TColorManager::TargetBitmapFormat() const {
     const unsigned bps = FTargetBPS;
