@@ -1,10 +1,16 @@
 #include "image_export.h"
 
 #include "jpeg_image.h"
+#include "streams.h"
+
+// Both exports are made in memory first and then replace the file in one step, so a failed
+// write never leaves a truncated file in place of an existing one.
 
 void SaveBitmapFile(const TBitmap& bitmap, const std::string& fileName) {
     TBitmap copy(bitmap);
-    copy.SaveToFile(fileName);
+    TMemoryStream data;
+    copy.SaveToStream(data);
+    ReplaceFileContent(fileName, data.Memory(), static_cast<size_t>(data.Size()));
 }
 
 void SaveJpegFile(const TBitmap& bitmap, const std::string& fileName) {
@@ -13,5 +19,7 @@ void SaveJpegFile(const TBitmap& bitmap, const std::string& fileName) {
     jpeg.ProgressiveEncoding = false;
     jpeg.Grayscale = false;
     jpeg.Assign(bitmap);
-    jpeg.SaveToFile(fileName);
+    TMemoryStream data;
+    jpeg.SaveToStream(data);
+    ReplaceFileContent(fileName, data.Memory(), static_cast<size_t>(data.Size()));
 }

@@ -1,8 +1,6 @@
 #include "ini_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -11,11 +9,11 @@
 #include <optional>
 
 #include "exceptions.h"
+#include "streams.h"
 #include "strutils.h"
 
 namespace {
 
-constexpr const char* SIniFileWriteError = "Unable to write to %s";
 
 std::string Trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
@@ -126,7 +124,7 @@ bool TIniFile::ValueExists(const std::string& section, const std::string& key) c
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
     bool tooLarge = false;
     std::vector<std::string> lines = ReadLines(&tooLarge);
-    if (tooLarge) throw EFCreateError(Format(SIniFileWriteError, FFileName) + ". " + std::strerror(EFBIG));
+    if (tooLarge) throw EFCreateError(Format(SFCreateError, FFileName, std::strerror(EFBIG)));
     std::string entry = key + "=" + value;
     SectionSpan span = FindSection(lines, section);
     if (span.Begin == std::string::npos) {
@@ -165,47 +163,5 @@ void TIniFile::WriteLines(const std::vector<std::string>& lines) const {
     std::string text;
     for (const auto& l : lines) text += l + "\n";
 
-    // Replace the file a symbolic link points at, not the link.
-    std::string target = FFileName;
-    char resolved[4096];
-    ssize_t n = ::readlink(FFileName.c_str(), resolved, sizeof resolved - 1);
-    if (n > 0) {
-        resolved[n] = '\0';
-        std::string link(resolved);
-        if (link[0] == '/') {
-            target = link;
-        } else {
-            size_t slash = FFileName.find_last_of('/');
-            target = (slash == std::string::npos ? std::string() : FFileName.substr(0, slash + 1)) + link;
-        }
-    }
-
-    auto fail = [&](int err) {
-        throw EFCreateError(Format(SIniFileWriteError, FFileName) + ". " + std::strerror(err));
-    };
-
-    std::string temp = target + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) fail(errno);
-    struct stat st {};
-    mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    int err = 0;
-    if (::fchmod(fd, mode) != 0) err = errno;
-    size_t done = 0;
-    while (err == 0 && done < text.size()) {
-        ssize_t w = ::write(fd, text.data() + done, text.size() - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            err = w < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<size_t>(w);
-    }
-    if (err == 0 && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(temp.c_str());
-        fail(err);
-    }
+    ReplaceFileContent(FFileName, text.data(), text.size());
 }

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -196,4 +198,48 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 int64_t TFileStream::Size() {
     if (FMode != TFileMode::fmCreate) return TReadOnlyMemoryStream::Size();
     return FWriteSize;
+}
+
+void ReplaceFileContent(const std::string& fileName, const void* data, size_t size) {
+    // Replace the file a symbolic link points at, not the link.
+    std::string target = fileName;
+    char resolved[PATH_MAX];
+    ssize_t n = ::readlink(fileName.c_str(), resolved, sizeof resolved - 1);
+    if (n > 0) {
+        resolved[n] = '\0';
+        std::string link(resolved);
+        if (link[0] == '/') {
+            target = link;
+        } else {
+            size_t slash = fileName.find_last_of('/');
+            target = (slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1)) + link;
+        }
+    }
+    auto fail = [&](int err) { throw EFCreateError(Format(SFCreateError, fileName, std::strerror(err))); };
+
+    std::string temp = target + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) fail(errno);
+    struct stat st {};
+    mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    int err = 0;
+    if (::fchmod(fd, mode) != 0) err = errno;
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    while (err == 0 && done < size) {
+        ssize_t w = ::write(fd, bytes + done, size - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            err = w < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<size_t>(w);
+    }
+    if (err == 0 && ::fsync(fd) != 0) err = errno;
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
+    if (err != 0) {
+        ::unlink(temp.c_str());
+        fail(err);
+    }
 }

@@ -113,3 +113,9 @@ private:
     int64_t FWritePosition = 0;
     int64_t FWriteSize = 0;
 };
+
+// Replaces a file's whole content safely: the bytes go to a temporary file beside it, which is
+// flushed and renamed over the old one, so a failed write (no permission, full disk) leaves the
+// old file as it was. A symbolic link is followed: the file it points at is replaced. Raises
+// EFCreateError "Cannot create file \"%s\". %s" on failure.
+void ReplaceFileContent(const std::string& fileName, const void* data, size_t size);

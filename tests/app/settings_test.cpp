@@ -107,7 +107,7 @@ TEST(IniFile, FailedWriteLeavesTheOldFileIntact) {
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_TRUE(raised);
-    EXPECT_NE(message.find("Unable to write to " + file.string()), std::string::npos) << message;
+    EXPECT_NE(message.find("Cannot create file \"" + file.string() + "\""), std::string::npos) << message;
     EXPECT_EQ(ReadText(file), old);
     // No temporary file is left behind.
     int files = 0;

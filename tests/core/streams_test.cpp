@@ -83,3 +83,25 @@ TEST(Streams, ExclusiveOpenFailsWhileAnotherHolderHasTheFile) {
     TFileStream first(path, TFileMode::fmOpenExclusive);
     EXPECT_THROW(TFileStream(path, TFileMode::fmOpenExclusive), EFOpenError);
 }
+
+TEST(Streams, ReplaceFileContentSwapsWholeFilesAndFollowsLinks) {
+    testsupport::ScratchDir dir;
+    auto path = dir / "target.bin";
+    testsupport::WriteFile(path, {9, 9, 9, 9, 9});
+    std::filesystem::create_symlink("target.bin", dir / "link.bin");
+    ReplaceFileContent((dir / "link.bin").string(), "ab", 2);
+    EXPECT_EQ(testsupport::ReadFile(path), (std::vector<uint8_t>{'a', 'b'}));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.bin"));
+
+    auto missing = (dir / "no-such-folder" / "x.bin").string();
+    try {
+        ReplaceFileContent(missing, "ab", 2);
+        FAIL();
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + missing + "\". No such file or directory");
+    }
+    // Nothing but the target and the link is left in the folder.
+    int entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.Path())) entries += e.exists() ? 1 : 0;
+    EXPECT_EQ(entries, 2);
+}
