@@ -17,7 +17,6 @@ mode=${2:?smoke or campaign}
 shift 2
 bin="$build/fuzz"
 corpus=../shared/corpus
-seeds="$build/fuzz-seeds"
 
 targets=()
 for t in "$bin"/fuzz_*; do
@@ -27,8 +26,10 @@ for t in "$bin"/fuzz_*; do
 done
 [ ${#targets[@]} -gt 0 ] || { echo "no fuzz targets in $bin" >&2; exit 1; }
 
-rm -rf "$seeds"
-mkdir -p "$seeds"
+case "$mode" in
+smoke) seeds=$(mktemp -d); trap 'rm -rf "$seeds"' EXIT ;;
+*) seeds="${1:?output dir}/seeds"; rm -rf "$seeds"; mkdir -p "$seeds" ;;
+esac
 if [ -d "$corpus" ]; then
   "$bin/fuzz_seeds" "$corpus" "$seeds" >/dev/null
 else
