@@ -54,7 +54,7 @@ extern "C" void JpegProgress(j_common_ptr cinfo) {
     if (!cinfo->is_decompressor) return;
     if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= MaxScans) return;
     TJpegError* err = reinterpret_cast<TJpegError*>(cinfo->err);
-    std::snprintf(err->Message, sizeof err->Message, "JPEG image has more than %d scans", MaxScans);
+    std::snprintf(err->Message, sizeof err->Message, SJpegTooManyScans, MaxScans);
     std::longjmp(err->Jump, 1);
 }
 
@@ -116,7 +116,7 @@ bool DecodeJpeg(const uint8_t* data, size_t size, const TJpegHeader* header, uin
     jpeg_start_decompress(&cinfo);
     if (cinfo.output_width != static_cast<JDIMENSION>(header->Width) ||
         cinfo.output_height != static_cast<JDIMENSION>(header->Height) || cinfo.output_components > 4) {
-        std::snprintf(err->Message, sizeof err->Message, "Bogus JPEG image size");
+        std::snprintf(err->Message, sizeof err->Message, "%s", SJpegBadSize);
         std::longjmp(err->Jump, 1);
     }
     while (cinfo.output_scanline < cinfo.output_height) {

@@ -5,6 +5,10 @@
 #include "bitmap.h"
 #include "graphic.h"
 
+// Our own refusals; the library's errors carry its message texts.
+inline constexpr const char* SJpegBadSize = "Bogus JPEG image size";
+inline constexpr const char* SJpegTooManyScans = "JPEG image has more than %d scans";
+
 class TJPEGImage : public TGraphic {
     DECLARE_GRAPHIC_CLASS()
 public:

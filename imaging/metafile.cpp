@@ -13,7 +13,6 @@ const TGraphicClass TMetafile::Class = {"TMetafile", [] { return std::unique_ptr
 
 namespace {
 
-constexpr const char* SInvalidMetafile = "Metafile is not valid";
 constexpr uint32_t PlaceableKey = 0x9AC6CDD7;
 constexpr uint32_t EmfSignature = 0x464D4520;  // " EMF"
 constexpr size_t WmfHeaderSize = 18, PlaceableHeaderSize = 22, EmfMinHeaderSize = 88;

@@ -23,6 +23,8 @@
 #include "bitmap.h"
 #include "graphic.h"
 
+inline constexpr const char* SInvalidMetafile = "Metafile is not valid";
+
 class TMetafile : public TGraphic {
     DECLARE_GRAPHIC_CLASS()
 public:
