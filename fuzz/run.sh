@@ -36,9 +36,10 @@ else
   echo "test corpus not found at $corpus: fuzzing from empty corpora"
 fi
 
-# Options common to every run: the program's memory bound is far below the RSS limit, so
-# any allocation that reaches it is unbounded; a single input may take at most 10 seconds.
-common=(-rss_limit_mb=2048 -timeout=10 -print_final_stats=1)
+# Options common to every run. A fuzz build bounds a bitmap's pixels to 64 MiB; a single
+# allocation of more than twice that is one the bound does not govern, and is reported. An
+# input may take at most 10 seconds.
+common=(-rss_limit_mb=2048 -malloc_limit_mb=128 -timeout=10 -print_final_stats=1)
 
 dict_of() {
   local d="fuzz/dict/${1#fuzz_}.dict"
