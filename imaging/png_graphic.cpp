@@ -624,6 +624,16 @@ void TPNGGraphic::LoadImageData() {
     if (PixelFormat() == pfDevice) SetUpColors();
     if (HasBuiltPalette) SetPalette(BuiltPalette);
     const int32_t width = Properties.Width, height = Properties.Height;
+    // Inflating turns a byte into at most 1032 (a 258-byte match coded in two bits). A file
+    // whose rest cannot hold the image's rows even then claims a size it does not have, and
+    // is refused before a bitmap of that size is made: a few bytes must not cost a gigabyte.
+    // Every row holds at least width * depth / 8 bytes per sample, interlaced or not.
+    if (width > 0 && height > 0) {
+        const uint64_t samples = BitDepth == 16 ? PixelStride / 2 : PixelStride;
+        const uint64_t rowData = uint64_t(width) * BitDepth / 8 * samples;
+        const uint64_t mostInflated = static_cast<uint64_t>(LoadStream->Remaining()) * 1032;
+        if (rowData > 0 && uint64_t(height) > mostInflated / rowData) GraphicErrorFmt(gesInvalidImage, FormatWord);
+    }
     SetSize(width, height);
     FillBackground();
     if (KeyColor != NoKeyColor) {
