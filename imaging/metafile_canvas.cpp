@@ -313,7 +313,8 @@ int TMetaCanvas::EllipseSegments(double rx, double ry) const {
     const TPointF ax = ToTarget({rx, 0}), ay = ToTarget({0, ry}), o = ToTarget({0, 0});
     const double r = std::max(std::hypot(ax.X - o.X, ax.Y - o.Y), std::hypot(ay.X - o.X, ay.Y - o.Y));
     if (!std::isfinite(r)) return 16;
-    return std::clamp(static_cast<int>(r * Pi), 16, 1024);
+    // Clamped before the conversion: a radius of billions of pixels does not fit an int.
+    return static_cast<int>(std::clamp(r * Pi, 16.0, 1024.0));
 }
 
 // Points of an elliptical arc; angles run counter-clockwise as seen with y pointing down.

@@ -1,7 +1,6 @@
 #include "system_messages.h"
 
-#include <cstdio>
-#include <regex>
+#include <cstring>
 #include <vector>
 
 #include <jpeglib.h>
@@ -18,28 +17,44 @@ namespace sweep {
 
 namespace {
 
-// A printf-style text as a pattern matching every formatting of it.
-std::regex PatternOf(const std::string& text) {
-    static const std::regex conversion(R"(%[-+ #0]*[0-9]*(\.[0-9]+)?(hh|h|ll|l|z|j|t)?[diouxXeEfgGcsp])");
-    std::string pattern;
-    size_t at = 0;
-    auto literal = [&](size_t from, size_t to) {
-        for (size_t i = from; i < to; ++i) {
-            const char c = text[i];
-            if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) pattern += '\\';
-            pattern += c;
+// A printf-style text as the literal pieces between its conversions: a formatting of it is
+// those pieces in order with anything between them.
+struct TPattern {
+    std::vector<std::string> Pieces;
+
+    explicit TPattern(const std::string& text) {
+        Pieces.emplace_back();
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '%') {
+                Pieces.back() += text[i];
+            } else if (i + 1 < text.size() && text[i + 1] == '%') {
+                Pieces.back() += '%';
+                ++i;
+            } else {
+                // Flags, width, precision and length, up to the conversion letter.
+                ++i;
+                while (i < text.size() && std::strchr("-+ #0123456789.hlzjt", text[i]) != nullptr) ++i;
+                Pieces.emplace_back();
+            }
         }
-    };
-    for (std::sregex_iterator it(text.begin(), text.end(), conversion), end; it != end; ++it) {
-        literal(at, static_cast<size_t>(it->position()));
-        pattern += R"([\s\S]*)";
-        at = static_cast<size_t>(it->position() + it->length());
     }
-    literal(at, text.size());
-    // "%%" stands for a single percent sign.
-    for (size_t p; (p = pattern.find("%%")) != std::string::npos;) pattern.erase(p, 1);
-    return std::regex(pattern, std::regex::ECMAScript);
-}
+
+    // The first piece starts the message, the last ends it, the others follow in between in
+    // order; taking each at its first place leaves the most room for the rest.
+    bool Matches(const std::string& message) const {
+        if (Pieces.size() == 1) return message == Pieces.front();
+        const std::string& first = Pieces.front();
+        const std::string& last = Pieces.back();
+        if (message.compare(0, first.size(), first) != 0) return false;
+        size_t at = first.size();
+        for (size_t k = 1; k + 1 < Pieces.size(); ++k) {
+            at = message.find(Pieces[k], at);
+            if (at == std::string::npos) return false;
+            at += Pieces[k].size();
+        }
+        return message.size() >= at + last.size() && message.compare(message.size() - last.size(), last.size(), last) == 0;
+    }
+};
 
 std::vector<std::string> Texts() {
     std::vector<std::string> texts = {
@@ -66,13 +81,13 @@ std::vector<std::string> Texts() {
 }  // namespace
 
 bool IsSystemMessage(const std::string& message) {
-    static const std::vector<std::regex> patterns = [] {
-        std::vector<std::regex> all;
-        for (const std::string& text : Texts()) all.push_back(PatternOf(text));
+    static const std::vector<TPattern> patterns = [] {
+        std::vector<TPattern> all;
+        for (const std::string& text : Texts()) all.emplace_back(text);
         return all;
     }();
-    for (const std::regex& pattern : patterns)
-        if (std::regex_match(message, pattern)) return true;
+    for (const TPattern& pattern : patterns)
+        if (pattern.Matches(message)) return true;
     return false;
 }
 
