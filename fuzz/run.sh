@@ -51,6 +51,7 @@ case "$mode" in
 smoke)
   seconds=${1:?seconds}
   failed=0
+  passed=0
   for t in "${targets[@]}"; do
     mkdir -p "$seeds/$t"
     work=$(mktemp -d)
@@ -59,14 +60,16 @@ smoke)
         "$work" "$seeds/$t" >"$work/log" 2>&1; then
       runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
       echo "fuzz smoke $t: ok, ${runs:-?} executions"
+      passed=$((passed + 1))
     else
       echo "fuzz smoke $t: FAILED"
       tail -n 60 "$work/log"
-      failed=1
+      failed=$((failed + 1))
     fi
     rm -rf "$work"
   done
-  exit $failed
+  echo "fuzz: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
   ;;
 campaign)
   out=${1:?output dir}
