@@ -57,6 +57,7 @@ void TMetafile::LoadFromStream(TStream& stream) {
     } else {
         Invalid();
     }
+    loaded.LimitPictureSize();
     FData = std::move(loaded.FData);
     FEnhanced = loaded.FEnhanced;
     FWidth = loaded.FWidth, FHeight = loaded.FHeight;
@@ -101,9 +102,8 @@ void TMetafile::LoadWmf(size_t start) {
         pos += size_t{words} * 2;
     }
     if (!haveExt) Invalid();
-    const double scale = std::min(1.0, MaxPlainWmfSide / std::max(std::fabs(extX), std::fabs(extY)));
-    FWidth = std::max(1, static_cast<int32_t>(std::lround(std::fabs(extX) * scale)));
-    FHeight = std::max(1, static_cast<int32_t>(std::lround(std::fabs(extY) * scale)));
+    FWidth = static_cast<int32_t>(std::fabs(extX));
+    FHeight = static_cast<int32_t>(std::fabs(extY));
     FFrameLeft = orgX, FFrameTop = orgY, FFrameRight = orgX + extX, FFrameBottom = orgY + extY;
     FDevicePerMmX = FDevicePerMmY = 96 / 25.4;
 }
@@ -145,6 +145,14 @@ void TMetafile::LoadEmf() {
     } else {
         Invalid();
     }
+}
+
+void TMetafile::LimitPictureSize() {
+    const int32_t longer = std::max(FWidth, FHeight);
+    if (longer <= MaxPictureSide) return;
+    const double scale = static_cast<double>(MaxPictureSide) / longer;
+    FWidth = std::max(1, static_cast<int32_t>(std::lround(FWidth * scale)));
+    FHeight = std::max(1, static_cast<int32_t>(std::lround(FHeight * scale)));
 }
 
 void TMetafile::Draw(TBitmap& target, int32_t x, int32_t y) const {

@@ -3,12 +3,14 @@
 //
 // Size in pixels, at 96 pixels per inch:
 // - placeable WMF: the bounding box, (right - left) x 96 / units per inch, rounded to nearest;
-// - plain WMF: the extent of the first window-extent record, one logical unit to a pixel,
-//   scaled down to at most MaxPlainWmfSide pixels on the longer side (such files carry no
-//   unit); a plain WMF without a window extent is refused;
+// - plain WMF: the extent of the first window-extent record, one logical unit to a pixel
+//   (such files carry no unit); a plain WMF without a window extent is refused;
 // - EMF: the frame rectangle, whose edges are inclusive, so (right - left + 1) hundredths of
 //   a millimetre; when the frame is empty, the bounds rectangle in reference-device pixels,
 //   again inclusive. Never less than one pixel.
+// Whatever the kind, a picture larger than MaxPictureSide pixels on its longer side is scaled
+// down to that, keeping its proportions: a few bytes of records can claim any size, and the
+// browser renders every picture in full.
 // Drawing maps the frame (bounding box, window, EMF frame) onto the picture's rectangle at
 // (x, y); an EMF whose bounds lie mostly outside its frame has its bounds mapped there instead.
 // Drawing paints only inside the picture's rectangle; pixels the records do not reach keep their
@@ -28,7 +30,7 @@ inline constexpr const char* SInvalidMetafile = "Metafile is not valid";
 class TMetafile : public TGraphic {
     DECLARE_GRAPHIC_CLASS()
 public:
-    static constexpr int32_t MaxPlainWmfSide = 2048;
+    static constexpr int32_t MaxPictureSide = 2048;
 
     void LoadFromStream(TStream& stream) override;
     int32_t Width() const override { return FWidth; }
@@ -41,6 +43,7 @@ public:
 private:
     void LoadWmf(size_t start);
     void LoadEmf();
+    void LimitPictureSize();
 
     std::vector<uint8_t> FData;
     bool FEnhanced = false;

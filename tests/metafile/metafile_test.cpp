@@ -45,7 +45,7 @@ TEST(MetafileSize, PlaceableWmfFromBoundingBoxAt96PerInch) {
     }
 }
 
-TEST(MetafileSize, PlainWmfFromWindowExtentCappedOnTheLongerSide) {
+TEST(MetafileSize, PlainWmfFromWindowExtentScaledDownWhenHuge) {
     auto plain = [](int extX, int extY) {
         return Load(WmfBuilder(0, 0, 0, false).Rec(wSetWindowOrg, {5, 5}).Rec(wSetWindowExt, {extY, extX}).Bytes());
     };
@@ -56,8 +56,8 @@ TEST(MetafileSize, PlainWmfFromWindowExtentCappedOnTheLongerSide) {
     EXPECT_EQ(b.Width(), 300);
     EXPECT_EQ(b.Height(), 120);
     TMetafile c = plain(20000, 10000);
-    EXPECT_EQ(c.Width(), TMetafile::MaxPlainWmfSide);
-    EXPECT_EQ(c.Height(), TMetafile::MaxPlainWmfSide / 2);
+    EXPECT_EQ(c.Width(), TMetafile::MaxPictureSide);
+    EXPECT_EQ(c.Height(), TMetafile::MaxPictureSide / 2);
     ExpectInvalid(WmfBuilder(0, 0, 0, false).Box(wRectangle, 0, 0, 10, 10).Bytes(), "plain WMF without extent");
 }
 
@@ -75,6 +75,10 @@ TEST(MetafileSize, EmfFromInclusiveFrameOrElseBounds) {
     EXPECT_EQ(c.Width(), 50);
     EXPECT_EQ(c.Height(), 80);
     ExpectInvalid(EmfBuilder().Bounds(10, 20, 5, 99).Bytes(), "empty frame and bounds");
+    // A frame of 4 m by 2 m would be 15118 x 7559 pixels: scaled down on the longer side.
+    TMetafile d = Load(EmfBuilder().Frame(0, 0, 399999, 199999).Bytes());
+    EXPECT_EQ(d.Width(), TMetafile::MaxPictureSide);
+    EXPECT_EQ(d.Height(), TMetafile::MaxPictureSide / 2);
 }
 
 TEST(MetafileLoad, RefusesHeadersThatDoNotHoldTogether) {
