@@ -331,17 +331,7 @@ void TEmfPlayer::Play(uint32_t type, const TRecordView& r) {
             break;
         }
         case EMR_CREATEPALETTE: {
-            const uint16_t count = r.U16(14);
-            r.Bytes(16, size_t{count} * 4);
-            auto pal = std::make_shared<std::vector<TColor>>();
-            for (uint16_t i = 0; i < count; ++i) {
-                const uint8_t* e = r.Bytes(16 + 4 * size_t{i}, 4);
-                pal->push_back(RGBColor(e[0], e[1], e[2]));
-            }
-            TMetaObject o;
-            o.Kind = TMetaObject::okPalette;
-            o.Palette = std::move(pal);
-            Store(r.U32(8), std::move(o));
+            Store(r.U32(8), PaletteObject(r, 14));
             break;
         }
         case EMR_ANGLEARC: c.AngleArc(point(8), r.U32(16), r.F32(20), r.F32(24)); break;

@@ -63,6 +63,10 @@ constexpr int64_t MaxRecordsReplayed = int64_t{1} << 22;
 // an entry of the selected palette.
 TColor ResolveColor(uint32_t colorRef, const TDCState& state);
 
+// A logical palette object: a 16-bit entry count at countOffset, then four bytes an entry
+// (red, green, blue, flags) from countOffset + 2.
+TMetaObject PaletteObject(const TRecordView& r, size_t countOffset);
+
 // Replays the records that follow a WMF header (data starts at the first record).
 void PlayWmf(const uint8_t* data, size_t size, uint16_t objectCount, TMetaCanvas& canvas);
 // Replays an EMF, header record included.

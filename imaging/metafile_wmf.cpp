@@ -11,6 +11,22 @@ TColor ResolveColor(uint32_t c, const TDCState& state) {
     return c & 0xFFFFFF;
 }
 
+TMetaObject PaletteObject(const TRecordView& r, size_t countOffset) {
+    const uint16_t count = r.U16(countOffset);
+    const size_t first = countOffset + 2;
+    r.Bytes(first, size_t{count} * 4);
+    auto palette = std::make_shared<std::vector<TColor>>();
+    palette->reserve(count);
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint8_t* e = r.Bytes(first + 4 * size_t{i}, 4);
+        palette->push_back(RGBColor(e[0], e[1], e[2]));
+    }
+    TMetaObject o;
+    o.Kind = TMetaObject::okPalette;
+    o.Palette = std::move(palette);
+    return o;
+}
+
 namespace {
 
 enum : uint16_t {
@@ -222,17 +238,7 @@ void TWmfPlayer::Play(uint16_t fn, const TRecordView& r) {
             break;
         }
         case META_CREATEPALETTE: {
-            const uint16_t count = r.U16(2);
-            r.Bytes(4, size_t{count} * 4);
-            auto pal = std::make_shared<std::vector<TColor>>();
-            for (uint16_t i = 0; i < count; ++i) {
-                const uint8_t* e = r.Bytes(4 + 4 * size_t{i}, 4);
-                pal->push_back(RGBColor(e[0], e[1], e[2]));
-            }
-            TMetaObject o;
-            o.Kind = TMetaObject::okPalette;
-            o.Palette = std::move(pal);
-            Create(std::move(o));
+            Create(PaletteObject(r, 2));
             break;
         }
         case META_CREATEREGION: {

@@ -188,6 +188,28 @@ TEST(WmfRecords, SavedStatesAndTheObjectTable) {
     EXPECT_EQ(At(slots, 15, 15), Blue);
 }
 
+TEST(WmfRecords, PaletteIndexColoursResolveThroughTheSelectedPalette) {
+    constexpr int wCreatePalette = 0x00F7, wSelectPalette = 0x0234;
+    constexpr TColor PaletteIndex1 = 0x01000001;
+    auto drawn = [&](std::initializer_list<int> palette) {
+        return Render(WmfBuilder()
+                          .Rec(wCreatePalette, palette)
+                          .Rec(wSelectPalette, {0})
+                          .Brush(BsSolid, PaletteIndex1)
+                          .Select(1)
+                          .Pen(PsNull, 0, 0)
+                          .Select(2)
+                          .Box(wRectangle, 10, 10, 20, 20)
+                          .Bytes());
+    };
+    // Entries are red, green, blue, flags: entry 1 is pure blue.
+    EXPECT_EQ(At(drawn({0x0300, 2, 0x00FF, 0, 0, 0x00FF}), 15, 15), Blue);
+    // An index past the palette's end is black; a palette claiming more entries than its
+    // record holds ends the drawing before the square.
+    EXPECT_EQ(At(drawn({0x0300, 1, 0x00FF, 0}), 15, 15), Black);
+    EXPECT_EQ(At(drawn({0x0300, 9, 0x00FF, 0}), 15, 15), White);
+}
+
 TEST(WmfRecords, ClipRectanglesLimitTheDrawing) {
     TBitmap b = Render(RedNoPen()
                            .Rec(wIntersectClipRect, {100, 50, 0, 0})
