@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,7 +125,8 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
         if (FHandle < 0) throw EFCreateError(Format(SFCreateError, fileName, std::strerror(errno)));
         return;
     }
-    FHandle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a pipe returns at once; it is refused below.
+    FHandle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (FHandle < 0) throw EFOpenError(Format(SFOpenError, fileName, std::strerror(errno)));
     struct stat st {};
     int err = 0;
@@ -134,6 +134,8 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
         err = errno;
     else if (S_ISDIR(st.st_mode))
         err = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        err = ENXIO;
     else if (mode == TFileMode::fmOpenExclusive && ::flock(FHandle, LOCK_EX | LOCK_NB) != 0)
         err = errno == EWOULDBLOCK ? EACCES : errno;
     if (err != 0) {
@@ -141,37 +143,53 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
         FHandle = -1;
         throw EFOpenError(Format(SFOpenError, fileName, std::strerror(err)));
     }
-    if (!S_ISREG(st.st_mode)) {
-        // Pipes and devices: read what there is into memory.
-        uint8_t chunk[65536];
-        ssize_t n;
-        while ((n = ::read(FHandle, chunk, sizeof chunk)) > 0) FCopy.insert(FCopy.end(), chunk, chunk + n);
-        Attach(FCopy.data(), static_cast<int64_t>(FCopy.size()));
-        return;
-    }
-    if (st.st_size > 0) {
-        void* m = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, FHandle, 0);
-        if (m != MAP_FAILED) {
-            FMapping = m;
-            FMappedSize = static_cast<size_t>(st.st_size);
-            Attach(m, st.st_size);
-            return;
-        }
-        FCopy.resize(static_cast<size_t>(st.st_size));
-        ssize_t got = ::pread(FHandle, FCopy.data(), FCopy.size(), 0);
-        FCopy.resize(got > 0 ? static_cast<size_t>(got) : 0);
-        Attach(FCopy.data(), static_cast<int64_t>(FCopy.size()));
-    }
+    FSize = st.st_size;
 }
 
 TFileStream::~TFileStream() {
-    if (FMapping) ::munmap(FMapping, FMappedSize);
     if (FHandle >= 0) ::close(FHandle);
 }
 
+int64_t TFileStream::ReadAt(int64_t offset, uint8_t* buffer, int64_t count) {
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(FHandle, buffer + done, static_cast<size_t>(count - done), offset + done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
 int64_t TFileStream::Read(void* buffer, int64_t count) {
-    if (FMode == TFileMode::fmCreate) return 0;
-    return TReadOnlyMemoryStream::Read(buffer, count);
+    if (FMode == TFileMode::fmCreate || count <= 0 || FPosition >= FSize) return 0;
+    count = std::min(count, FSize - FPosition);
+    auto* out = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        const int64_t bufferEnd = FBufferStart + static_cast<int64_t>(FBuffer.size());
+        if (FPosition >= FBufferStart && FPosition < bufferEnd) {
+            const int64_t n = std::min(count - done, bufferEnd - FPosition);
+            std::memcpy(out + done, FBuffer.data() + (FPosition - FBufferStart), static_cast<size_t>(n));
+            done += n;
+            FPosition += n;
+            continue;
+        }
+        const int64_t left = count - done;
+        if (left >= static_cast<int64_t>(BufferSize)) {
+            // Large reads go straight into the caller's memory.
+            const int64_t n = ReadAt(FPosition, out + done, left);
+            done += n;
+            FPosition += n;
+            break;
+        }
+        FBuffer.resize(BufferSize);
+        const int64_t n = ReadAt(FPosition, FBuffer.data(), static_cast<int64_t>(BufferSize));
+        FBuffer.resize(static_cast<size_t>(n));
+        FBufferStart = FPosition;
+        if (n == 0) break;  // the file has become shorter than it was
+    }
+    return done;
 }
 
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
@@ -179,25 +197,19 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
     const uint8_t* p = static_cast<const uint8_t*>(buffer);
     int64_t done = 0;
     while (done < count) {
-        ssize_t n = ::pwrite(FHandle, p + done, static_cast<size_t>(count - done), FWritePosition + done);
+        ssize_t n = ::pwrite(FHandle, p + done, static_cast<size_t>(count - done), FPosition + done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += n;
     }
-    FWritePosition += done;
-    FWriteSize = std::max(FWriteSize, FWritePosition);
+    FPosition += done;
+    FSize = std::max(FSize, FPosition);
     return done;
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-    if (FMode != TFileMode::fmCreate) return TReadOnlyMemoryStream::Seek(offset, origin);
-    FWritePosition = SeekTarget(FWritePosition, FWriteSize, offset, origin);
-    return FWritePosition;
-}
-
-int64_t TFileStream::Size() {
-    if (FMode != TFileMode::fmCreate) return TReadOnlyMemoryStream::Size();
-    return FWriteSize;
+    FPosition = SeekTarget(FPosition, FSize, offset, origin);
+    return FPosition;
 }
 
 void ReplaceFileContent(const std::string& fileName, const void* data, size_t size) {

@@ -87,9 +87,12 @@ enum class TFileMode {
     fmOpenExclusive,  // read; fails while another process holds the file locked
 };
 
-// A file stream. Opened for reading, the file is mapped into memory; opened for writing,
-// bytes go straight to the file. Failures raise EFOpenError / EFCreateError.
-class TFileStream : public TReadOnlyMemoryStream {
+// A file stream. Opened for reading, it reads through a buffer with positioned reads of the
+// file's size when opened: a file another program shortens meanwhile gives short reads (and so
+// "Stream read error"), never a fault. Only regular files open for reading: a pipe would block
+// and a device never end. Opened for writing, bytes go straight to the file. Failures raise
+// EFOpenError / EFCreateError.
+class TFileStream : public TStream {
 public:
     TFileStream(const std::string& fileName, TFileMode mode);
     ~TFileStream() override;
@@ -99,19 +102,21 @@ public:
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
-    int64_t Size() override;
+    int64_t Size() override { return FSize; }
 
     const std::string& FileName() const { return FFileName; }
 
 private:
+    static constexpr size_t BufferSize = 64 * 1024;
+    int64_t ReadAt(int64_t offset, uint8_t* buffer, int64_t count);
+
     std::string FFileName;
     TFileMode FMode;
     int FHandle = -1;
-    void* FMapping = nullptr;
-    size_t FMappedSize = 0;
-    std::vector<uint8_t> FCopy;  // used when the file cannot be mapped
-    int64_t FWritePosition = 0;
-    int64_t FWriteSize = 0;
+    int64_t FPosition = 0;
+    int64_t FSize = 0;
+    std::vector<uint8_t> FBuffer;  // the file's bytes from FBufferStart, FBuffer.size() of them
+    int64_t FBufferStart = 0;
 };
 
 // Replaces a file's whole content safely: the bytes go to a temporary file beside it, which is

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+
 #include "exceptions.h"
 #include "streams.h"
 #include "test_support.h"
@@ -74,6 +78,54 @@ TEST(Streams, FileStreamRoundTripAndOpenErrors) {
     testsupport::WriteFile(dir / "empty", {});
     TFileStream e((dir / "empty").string(), TFileMode::fmOpenRead);
     EXPECT_EQ(e.Size(), 0);
+}
+
+TEST(Streams, FileReadsMatchTheFileAcrossBufferRefillsAndSeeks) {
+    testsupport::ScratchDir dir;
+    std::vector<uint8_t> bytes(200000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
+    testsupport::WriteFile(dir / "big", bytes);
+    TFileStream r((dir / "big").string(), TFileMode::fmOpenRead);
+    // Small reads straddling the buffer's edge, a large direct read, then backwards seeks.
+    const std::pair<int64_t, int64_t> reads[] = {{0, 3},       {65530, 13}, {70000, 100000}, {5, 1},
+                                                 {131070, 4},  {199990, 10}, {65536, 65536}};
+    for (auto [at, count] : reads) {
+        std::vector<uint8_t> got(static_cast<size_t>(count));
+        r.SetPosition(at);
+        r.ReadBuffer(got.data(), count);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + at)) << at << "+" << count;
+        EXPECT_EQ(r.Position(), at + count);
+    }
+    uint8_t b;
+    r.SetPosition(199999);
+    EXPECT_EQ(r.Read(&b, 5), 1);
+    EXPECT_EQ(r.Read(&b, 1), 0);
+}
+
+TEST(Streams, FilesThatShrinkOrAreNotRegularFailCleanly) {
+    testsupport::ScratchDir dir;
+    const auto path = dir / "shrinks";
+    testsupport::WriteFile(path, std::vector<uint8_t>(300000, 0x5A));
+    {
+        TFileStream r(path.string(), TFileMode::fmOpenRead);
+        std::filesystem::resize_file(path, 1000);  // another program cuts the file meanwhile
+        EXPECT_EQ(r.Size(), 300000);
+        std::vector<uint8_t> buf(300000);
+        EXPECT_THROW(r.ReadBuffer(buf.data(), 300000), EReadError);
+        r.SetPosition(100000);
+        EXPECT_EQ(r.Read(buf.data(), 10), 0);
+    }
+    // A pipe would block the open and a device never ends: both are refused at once.
+    const auto fifo = dir / "pipe.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& name : {fifo.string(), std::string("/dev/zero")}) {
+        try {
+            TFileStream r(name, TFileMode::fmOpenRead);
+            FAIL() << name;
+        } catch (const EFOpenError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"" + name + "\". ", 0), 0u) << e.what();
+        }
+    }
 }
 
 TEST(Streams, ExclusiveOpenFailsWhileAnotherHolderHasTheFile) {
