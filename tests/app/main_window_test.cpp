@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "bitmap.h"
+#include "bitmap_view.h"
 #include "fake_images.h"
 #include "pictolan_application.h"
 #include "picture.h"
@@ -440,3 +441,23 @@ TEST_F(MainWindowTest, KeyboardMovesTheCurrentEntryAndScrolls) {
 }
 
 }  // namespace
+
+TEST(BitmapView, DeepBitmapsAreSharedOthersConvertOnlyTheAskedPart) {
+    TBitmap mono;
+    mono.SetPixelFormat(pf1bit);
+    mono.SetSize(4000, 3000);  // 1.5 MB as a bitmap; 48 MB as a whole 32-bit copy
+    mono.SetPixel(101, 52, TRGBQuad{255, 255, 255, 0});
+    const QImage part = ToQImage(mono, QRect(100, 50, 8, 4));
+    ASSERT_EQ(part.size(), QSize(8, 4));
+    EXPECT_EQ(part.pixel(1, 2), qRgb(255, 255, 255));
+    EXPECT_EQ(part.pixel(0, 0), qRgb(0, 0, 0));
+    EXPECT_EQ(ToQImage(mono, QRect(3990, 2990, 50, 50)).size(), QSize(10, 10));  // clipped to the bitmap
+    EXPECT_TRUE(ToQImage(mono, QRect(5000, 0, 5, 5)).isNull());
+
+    TBitmap deep;
+    deep.SetPixelFormat(pf24bit);
+    deep.SetSize(10, 10);
+    const QImage shared = ToQImage(deep, QRect(2, 2, 3, 3));
+    EXPECT_EQ(shared.size(), QSize(10, 10));
+    EXPECT_EQ(shared.constBits(), deep.ScanLine(0));
+}
