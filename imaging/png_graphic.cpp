@@ -199,7 +199,7 @@ void Unfilter(uint8_t filter, uint8_t* cur, const uint8_t* prev, size_t n) {
 
 }  // namespace
 
-void ReconstructPNGRow(uint8_t* row, const uint8_t* previous, size_t rowBytes, size_t bytesPerPixel) {
+void ReconstructRow(uint8_t* row, const uint8_t* previous, size_t rowBytes, size_t bytesPerPixel) {
     if (rowBytes < 2) return;
     const uint8_t filter = row[0];
     uint8_t* cur = row + 1;
@@ -263,7 +263,8 @@ void TPNGGraphic::FetchChunkData() {
     LoadStream->ReadBuffer(ChunkData.data(), ChunkLength);
     uint8_t stored[4];
     LoadStream->ReadBuffer(stored, 4);
-    RunningCRC = static_cast<uint32_t>(crc32(RunningCRC, ChunkData.data(), ChunkLength));
+    // zlib treats a null buffer as a request for the initial value, whatever the length.
+    if (ChunkLength > 0) RunningCRC = static_cast<uint32_t>(crc32(RunningCRC, ChunkData.data(), ChunkLength));
     if (RunningCRC != BigEndian32(stored)) GraphicErrorFmt(gesInvalidCRC, FormatWord);
 }
 
@@ -624,15 +625,23 @@ void TPNGGraphic::LoadImageData() {
     if (PixelFormat() == pfDevice) SetUpColors();
     if (HasBuiltPalette) SetPalette(BuiltPalette);
     const int32_t width = Properties.Width, height = Properties.Height;
+    // Bytes of a row of the given number of pixels, with its filter byte.
+    const size_t k = BitDepth == 16 ? PixelStride / 2 : PixelStride;
+    auto rowBytes = [&](uint64_t pixels) -> size_t {
+        return static_cast<size_t>(1 + ((pixels * BitDepth + 7) / 8) * k);
+    };
     // Inflating turns a byte into at most 1032 (a 258-byte match coded in two bits). A file
     // whose rest cannot hold the image's rows even then claims a size it does not have, and
     // is refused before a bitmap of that size is made: a few bytes must not cost a gigabyte.
-    // Every row holds at least width * depth / 8 bytes per sample, interlaced or not.
+    // Plain rows are whole bytes with a filter byte each; the interlaced passes hold every
+    // pixel once, and the last pass alone has a filter byte for every other row.
     if (width > 0 && height > 0) {
-        const uint64_t samples = BitDepth == 16 ? PixelStride / 2 : PixelStride;
-        const uint64_t rowData = uint64_t(width) * BitDepth / 8 * samples;
-        const uint64_t mostInflated = static_cast<uint64_t>(LoadStream->Remaining()) * 1032;
-        if (rowData > 0 && uint64_t(height) > mostInflated / rowData) GraphicErrorFmt(gesInvalidImage, FormatWord);
+        using Wide = unsigned __int128;
+        const Wide least = InterlaceMethod == 1
+                               ? (Wide(width) * Wide(height) * BitDepth * k + 7) / 8 + Wide(height) / 2
+                               : Wide(height) * rowBytes(static_cast<uint64_t>(width));
+        if (least > Wide(static_cast<uint64_t>(LoadStream->Remaining())) * 1032)
+            GraphicErrorFmt(gesInvalidImage, FormatWord);
     }
     SetSize(width, height);
     FillBackground();
@@ -641,11 +650,6 @@ void TPNGGraphic::LoadImageData() {
         SetTransparent(true);
     }
 
-    // Bytes of a row of the given number of pixels, with its filter byte.
-    const size_t k = BitDepth == 16 ? PixelStride / 2 : PixelStride;
-    auto rowBytes = [&](uint64_t pixels) -> size_t {
-        return static_cast<size_t>(1 + ((pixels * BitDepth + 7) / 8) * k);
-    };
     const size_t fullRow = rowBytes(static_cast<uint64_t>(width));
     // The row buffers are pixel memory as much as the bitmap is, and held to the same bound.
     if (fullRow > static_cast<uint64_t>(MaxBitmapBytes) / 2) throw EOutOfResources(Format(SImageTooLarge, width, height));
@@ -663,7 +667,7 @@ void TPNGGraphic::LoadImageData() {
             std::memset(previous, 0, passRow);
             for (uint32_t r = pass.FirstRow; r < static_cast<uint32_t>(height); r += pass.RowStep) {
                 InflateRow(current, passRow);
-                ReconstructPNGRow(current, previous, passRow, PixelStride);
+                ReconstructRow(current, previous, passRow, PixelStride);
                 ColorConverter.ConvertLine({current + 1}, ScanLine(static_cast<int32_t>(r)), width, pass.Mask);
                 std::swap(current, previous);
                 if (p == 6) RowProgress(static_cast<int32_t>(r + pass.RowStep), height);
@@ -672,7 +676,7 @@ void TPNGGraphic::LoadImageData() {
     } else {
         for (int32_t r = 0; r < height; ++r) {
             InflateRow(current, fullRow);
-            ReconstructPNGRow(current, previous, fullRow, PixelStride);
+            ReconstructRow(current, previous, fullRow, PixelStride);
             ColorConverter.ConvertLine({current + 1}, ScanLine(r), width, 0xFF);
             std::swap(current, previous);
             RowProgress(r, height);

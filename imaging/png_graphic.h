@@ -90,4 +90,4 @@ private:
 // previous has the same layout (its first byte is ignored) and holds the reconstructed row
 // above, all zeros for the first row of an image or pass. bytesPerPixel is at least 1.
 // Unknown filter types leave the bytes as stored.
-void ReconstructPNGRow(uint8_t* row, const uint8_t* previous, size_t rowBytes, size_t bytesPerPixel);
+void ReconstructRow(uint8_t* row, const uint8_t* previous, size_t rowBytes, size_t bytesPerPixel);

@@ -343,7 +343,8 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         decoder = std::make_unique<TTargaRLEDecoder>(h.PixelDepth);
         decoder->BeginDecode();
     }
-    for (int32_t y = 0; y < height; ++y) {
+    // Rows of no pixels hold no bytes, and a bitmap of no width has no rows to visit.
+    for (int32_t y = 0; width > 0 && y < height; ++y) {
         uint8_t* row = ScanLine(topDown ? y : height - 1 - y);
         if (runLength) {
             const int64_t got = stream.Read(buffer.data(), static_cast<int64_t>(buffer.size()));

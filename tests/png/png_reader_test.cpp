@@ -171,6 +171,11 @@ TEST(PngChunks, EveryRejectionHasItsMessage) {
         {hugeSkipped, kRead},
         {badDeflate, kInflate},
         {fewRows, kExtra},  // the stream ends inside a row
+        {Builder().Chunk("IHDR", {}).End().Data(), kInvalid},  // empty header, correct CRC
+        // Rows narrower than a byte still take a byte and a filter byte each: a few bytes
+        // cannot hold a quarter of a billion of them, plain or interlaced.
+        {withHeader(1, 0x0FFFFFFF, 1, 0), kInvalid},
+        {Builder().Header(7, 0x0FFFFFFF, 1, 0, 1).ImageData(filtered).End().Data(), kInvalid},
     };
     for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(Load(cases[i].first).Error, cases[i].second) << "case " << i;
 }

@@ -257,6 +257,9 @@ TEST(TargaReader, BadInputGivesClearErrors) {
         }
     }
     EXPECT_TRUE(Load(Targa({.Type = 0, .Width = 30000, .Height = 30000}, {}))->Empty());
+    auto noWidth = Load(Targa({.Type = 2, .Depth = 24, .Width = 0, .Height = 5}, Bytes(10, 0)));
+    EXPECT_EQ(noWidth->Width(), 0);
+    EXPECT_EQ(noWidth->Height(), 5);
     auto cut = Load(Targa({.Type = 11, .Depth = 8, .Width = 4, .Height = 2, .Descriptor = 0}, {0x81, 'a', 0x83}));
     EXPECT_EQ(Row(*cut, 1), "aa\0\0"s);
     EXPECT_EQ(Row(*cut, 0), std::string(4, '\0'));
