@@ -594,7 +594,12 @@ TThumbnailContext TfrmMain::ThumbnailContext() {
 }
 
 void TfrmMain::ScanFolder(const std::string& path) {
-    VertScrollBar->setMaximum(0);
+    {
+        // Lowering the range moves the position to 0, which must not repaint the old list
+        // (making thumbnails for entries about to be released): the scan repaints as it lists.
+        const QSignalBlocker quiet(VertScrollBar);
+        VertScrollBar->setMaximum(0);
+    }
     const TGridCache grid = CalcGrid(FMetrics, Browser->width(), VertScrollBar->value());
     const int32_t y0 = grid.FirstRow * grid.RowHeight - VertScrollBar->value() + GridTopMargin;
     const int32_t clientBottom = Browser->height();
