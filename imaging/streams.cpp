@@ -229,11 +229,22 @@ void ReplaceFileContent(const std::string& fileName, const void* data, size_t si
     }
     auto fail = [&](int err) { throw EFCreateError(Format(SFCreateError, fileName, std::strerror(err))); };
 
+    // Writing in place would be refused for a file we may not write: so is replacing it.
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && ::access(target.c_str(), W_OK) != 0) fail(errno);
+
     std::string temp = target + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0) fail(errno);
-    struct stat st {};
-    mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    // The replacement keeps the old file's mode; a new file gets the mode creating it would
+    // have given, the user's umask applied.
+    mode_t mode = st.st_mode & 07777;
+    if (!exists) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
     int err = 0;
     if (::fchmod(fd, mode) != 0) err = errno;
     const uint8_t* bytes = static_cast<const uint8_t*>(data);

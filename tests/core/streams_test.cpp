@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -134,6 +135,28 @@ TEST(Streams, ExclusiveOpenFailsWhileAnotherHolderHasTheFile) {
     testsupport::WriteFile(path, {1, 2, 3});
     TFileStream first(path, TFileMode::fmOpenExclusive);
     EXPECT_THROW(TFileStream(path, TFileMode::fmOpenExclusive), EFOpenError);
+}
+
+TEST(Streams, ReplaceFileContentKeepsModesAndRespectsTheUmask) {
+    testsupport::ScratchDir dir;
+    namespace fs = std::filesystem;
+    const auto mode = [](const fs::path& p) { return fs::status(p).permissions() & fs::perms::all; };
+    const mode_t old = ::umask(027);
+    ReplaceFileContent((dir / "new.bin").string(), "a", 1);
+    ::umask(old);
+    EXPECT_EQ(mode(dir / "new.bin"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    testsupport::WriteFile(dir / "private.bin", {1});
+    fs::permissions(dir / "private.bin", fs::perms::owner_read | fs::perms::owner_write);
+    ReplaceFileContent((dir / "private.bin").string(), "b", 1);
+    EXPECT_EQ(mode(dir / "private.bin"), fs::perms::owner_read | fs::perms::owner_write);
+
+    if (::geteuid() != 0) {  // the superuser may write any file
+        testsupport::WriteFile(dir / "readonly.bin", {1, 2});
+        fs::permissions(dir / "readonly.bin", fs::perms::owner_read);
+        EXPECT_THROW(ReplaceFileContent((dir / "readonly.bin").string(), "c", 1), EFCreateError);
+        EXPECT_EQ(testsupport::ReadFile(dir / "readonly.bin"), (std::vector<uint8_t>{1, 2}));
+    }
 }
 
 TEST(Streams, ReplaceFileContentSwapsWholeFilesAndFollowsLinks) {
