@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -76,22 +77,31 @@ std::optional<std::string> Lookup(const std::vector<std::string>& lines, const s
     if (span.Begin == std::string::npos) return std::nullopt;
     std::string k, v;
     for (size_t i = span.Begin; i < span.End; ++i)
-        if (SplitKeyValue(lines[i], k, v) && SameTextAscii(k, key)) return v;
+        if (SplitKeyValue(lines[i], k, v) && SameTextAscii(k, key)) {
+            // One pair of enclosing quotes is taken off, as the writer adds them.
+            if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+            return v;
+        }
     return std::nullopt;
 }
 
 }  // namespace
 
-std::vector<std::string> TIniFile::ReadLines(bool* tooLarge) const {
+std::vector<std::string> TIniFile::ReadLines(int* unreadable) const {
     std::vector<std::string> lines;
-    if (tooLarge) *tooLarge = false;
+    if (unreadable) *unreadable = 0;
     struct stat st {};
-    if (::stat(FFileName.c_str(), &st) == 0 && st.st_size > MaxFileBytes) {
-        if (tooLarge) *tooLarge = true;
+    const bool exists = ::stat(FFileName.c_str(), &st) == 0;
+    if (exists && st.st_size > MaxFileBytes) {
+        if (unreadable) *unreadable = EFBIG;
         return lines;
     }
+    errno = 0;
     std::ifstream in(FFileName, std::ios::binary);
-    if (!in) return lines;
+    if (!in) {
+        if (exists && unreadable) *unreadable = errno != 0 ? errno : EACCES;
+        return lines;
+    }
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -122,10 +132,18 @@ bool TIniFile::ValueExists(const std::string& section, const std::string& key) c
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
-    bool tooLarge = false;
-    std::vector<std::string> lines = ReadLines(&tooLarge);
-    if (tooLarge) throw EFCreateError(Format(SFCreateError, FFileName, std::strerror(EFBIG)));
-    std::string entry = key + "=" + value;
+    // A file that is there but cannot be read would lose its other lines if replaced, and a
+    // line break would end the value and start lines of its own: both are refused.
+    int unreadable = 0;
+    std::vector<std::string> lines = ReadLines(&unreadable);
+    if (unreadable == 0 && value.find_first_of("\r\n") != std::string::npos) unreadable = EINVAL;
+    if (unreadable != 0) throw EFCreateError(Format(SFCreateError, FFileName, std::strerror(unreadable)));
+    // Blanks at either end would be trimmed away on reading, and enclosing quotes taken off:
+    // such values are written inside quotes of their own.
+    const bool quoted = !value.empty() && (std::isspace(static_cast<unsigned char>(value.front())) ||
+                                           std::isspace(static_cast<unsigned char>(value.back())) ||
+                                           (value.size() >= 2 && value.front() == '"' && value.back() == '"'));
+    const std::string entry = key + "=" + (quoted ? "\"" + value + "\"" : value);
     SectionSpan span = FindSection(lines, section);
     if (span.Begin == std::string::npos) {
         if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();

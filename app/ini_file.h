@@ -28,15 +28,17 @@ public:
     // True when the key is present in the section, also with an empty value.
     bool ValueExists(const std::string& section, const std::string& key) const;
 
-    // Raises EFCreateError "Unable to write to %s" when the file cannot be replaced; the old
-    // file is then left untouched.
+    // Raises EFCreateError "Cannot create file \"%s\". %s" when the file cannot be replaced,
+    // cannot be read (its other lines would be lost) or the value holds a line break; the old
+    // file is then left untouched. Values with blanks at either end are stored in quotes.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int32_t value);
     void WriteBool(const std::string& section, const std::string& key, bool value);
 
 private:
-    // The file's lines; a file beyond MaxFileBytes reads as empty and sets tooLarge.
-    std::vector<std::string> ReadLines(bool* tooLarge = nullptr) const;
+    // The file's lines. A file beyond MaxFileBytes, or one that is there but cannot be read,
+    // reads as empty and sets unreadable to the reason (an errno value; 0 otherwise).
+    std::vector<std::string> ReadLines(int* unreadable = nullptr) const;
     void WriteLines(const std::vector<std::string>& lines) const;
 
     std::string FFileName;

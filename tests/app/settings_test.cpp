@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <fstream>
@@ -68,6 +69,38 @@ TEST(IniFile, WriteKeepsEveryOtherLine) {
     ini.WriteString("General", "Path", "/p");
     EXPECT_EQ(ReadText(file),
               "; keep me\n[Other]\nPath=/elsewhere\n\n[general]\nLoadAll=0\nExtra = yes\nPath=/p\n\n[Last]\nk=v\n");
+}
+
+TEST(IniFile, ValuesThatLinesCannotHoldAsTheyStand) {
+    ScratchDir dir;
+    auto file = dir / "pictolan.ini";
+    TIniFile ini(file.string());
+    // Blanks at either end and enclosing quotes survive a round trip.
+    for (const std::string path : {"/tmp/b ", " /lead", "\"/quoted\"", "/in\"side", "\""}) {
+        ini.WriteString("General", "Path", path);
+        EXPECT_EQ(ini.ReadString("General", "Path", "?"), path);
+    }
+    WriteText(file, "[General]\nPath=\"/x \"\n");
+    EXPECT_EQ(ini.ReadString("General", "Path", "?"), "/x ");
+
+    // A line break would start a section of its own: refused, the file as it was.
+    ini.WriteString("General", "Path", "/ok");
+    const std::string before = ReadText(file);
+    EXPECT_THROW(ini.WriteString("General", "Path", "/tmp/a\n[Other]\nk=v"), EFCreateError);
+    EXPECT_EQ(ReadText(file), before);
+}
+
+TEST(IniFile, UnreadableFileIsNotReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "the superuser reads every file";
+    ScratchDir dir;
+    auto file = dir / "pictolan.ini";
+    WriteText(file, "[Other]\nkeep=me\n[General]\nLoadAll=1\nPath=/p\n");
+    std::filesystem::permissions(file, std::filesystem::perms::none);
+    TIniFile ini(file.string());
+    EXPECT_FALSE(ReadAppSettings(ini).LoadAll);  // defaults
+    EXPECT_THROW(WriteAppSettings(ini, true, "/x"), EFCreateError);
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(ReadText(file), "[Other]\nkeep=me\n[General]\nLoadAll=1\nPath=/p\n");
 }
 
 TEST(IniFile, OversizedFileIsNeitherReadNorReplaced) {
