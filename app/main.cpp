@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     int rc;
     {
         auto frmMain = std::make_unique<TfrmMain>();
-        auto frmGcfTest = std::make_unique<TfrmGcfTest>(frmMain.get());
+        auto frmGcfTest = std::make_unique<TfrmGcfTest>(frmMain.get(), ShowErrorBox);
         frmMain->GcfTestDialog = frmGcfTest.get();
         frmMain->show();
         rc = app.exec();

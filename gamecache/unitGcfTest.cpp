@@ -11,7 +11,8 @@
 
 #include "cache_header.h"
 
-TfrmGcfTest::TfrmGcfTest(QWidget* parent) : QDialog(parent) {
+TfrmGcfTest::TfrmGcfTest(QWidget* parent, std::function<void(const std::string&)> showError)
+    : QDialog(parent), FShowError(std::move(showError)) {
     setObjectName("frmGcfTest");
     setWindowTitle("GCF test");
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -28,7 +29,10 @@ TfrmGcfTest::TfrmGcfTest(QWidget* parent) : QDialog(parent) {
         try {
             btnLoadClick();
         } catch (const std::exception& e) {
-            QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
+            if (FShowError)
+                FShowError(e.what());
+            else
+                QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
         }
     });
 

@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
@@ -16,8 +18,10 @@
 #include "fake_images.h"
 #include "pictolan_application.h"
 #include "picture.h"
+#include "streams.h"
 #include "test_support.h"
 #include "tolvan_drawpan.h"
+#include "unitGcfTest.h"
 #include "unitMain.h"
 #include "vtf_builder.h"
 
@@ -460,4 +464,18 @@ TEST(BitmapView, DeepBitmapsAreSharedOthersConvertOnlyTheAskedPart) {
     const QImage shared = ToQImage(deep, QRect(2, 2, 3, 3));
     EXPECT_EQ(shared.size(), QSize(10, 10));
     EXPECT_EQ(shared.constBits(), deep.ScanLine(0));
+}
+
+TEST(GcfTestDialog, LoadErrorsGoToTheErrorBoxGiven) {
+    std::vector<std::string> shown;
+    TfrmGcfTest dialog(nullptr, [&](const std::string& m) { shown.push_back(m); });
+    EXPECT_EQ(dialog.windowTitle(), "GCF test");
+    ScratchDir dir;
+    const std::string name = (dir / "held.gcf").string();
+    testsupport::WriteFile(name, std::vector<uint8_t>(44, 1));
+    TFileStream holder(name, TFileMode::fmOpenExclusive);  // another holder of the file
+    dialog.edFileName->setText(QString::fromStdString(name));
+    dialog.btnLoad->click();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].rfind("Cannot open file \"" + name + "\".", 0), 0u) << shown[0];
 }
