@@ -21,7 +21,7 @@ std::array<bool, TextureFlagCount> TextureFlagStates(int32_t flags) {
 }
 
 std::vector<std::string> MipItems(int32_t mips) {
-    constexpr int32_t MaxMips = 32;
+    constexpr int32_t MaxMips = 255;
     std::vector<std::string> items;
     for (int32_t i = 0; i < mips && i < MaxMips; ++i) items.push_back(std::to_string(i));
     return items;

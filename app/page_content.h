@@ -18,8 +18,8 @@ extern const std::array<const char*, TextureFlagCount> TextureFlagCaptions;
 // Which flag boxes are on; bits 25 to 31 have no box and are ignored.
 std::array<bool, TextureFlagCount> TextureFlagStates(int32_t flags);
 
-// The mip combo's items "0" to mips - 1. A texture never has more than 32 levels, so a larger
-// count is taken as 32.
+// The mip combo's items "0" to mips - 1, as many as the Info page shows. A texture file
+// stores its level count in one byte, so a larger count is taken as 255.
 std::vector<std::string> MipItems(int32_t mips);
 
 // The level the mip combo asks for: the selected item, or else typed text that names one of

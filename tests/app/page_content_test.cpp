@@ -15,6 +15,16 @@ TEST(PageContent, MipLevelFromCombo) {
     EXPECT_FALSE(MipLevelFromCombo(12, "12", 10).has_value());
 }
 
+TEST(PageContent, MipItemsListEveryLevelTheInfoPageCounts) {
+    EXPECT_EQ(MipItems(10), (std::vector<std::string>{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}));
+    EXPECT_TRUE(MipItems(0).empty());
+    EXPECT_TRUE(MipItems(-3).empty());
+    const auto many = MipItems(40);  // a tiny texture may claim more levels than its size has
+    ASSERT_EQ(many.size(), 40u);
+    EXPECT_EQ(many.back(), "39");
+    EXPECT_EQ(MipItems(100000).size(), 255u);
+}
+
 TEST(MakerLinks, ByTag) {
     EXPECT_EQ(MakerLinkFor(0).value_or(""), "https://pictolan.example.org/?content=projects&id=pictolan");
     EXPECT_EQ(MakerLinkFor(1).value_or(""), "mailto:feedback@pictolan.example.org?subject=Pictolan");
