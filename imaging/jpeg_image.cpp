@@ -150,10 +150,40 @@ bool DecodeJpeg(const uint8_t* data, size_t size, const TJpegHeader* header, uin
     return true;
 }
 
+// The compressed bytes go into a vector the caller owns, so that an error part-way leaves
+// nothing to free by hand (the library's own memory destination hands its buffer back only
+// when compression ends).
 struct TJpegOutput {
-    unsigned char* Buffer = nullptr;
-    unsigned long Size = 0;
+    jpeg_destination_mgr Manager;
+    std::vector<uint8_t> Bytes;
 };
+
+extern "C" void JpegInitDestination(j_compress_ptr cinfo) {
+    auto* out = reinterpret_cast<TJpegOutput*>(cinfo->dest);
+    out->Bytes.resize(64 * 1024);
+    out->Manager.next_output_byte = out->Bytes.data();
+    out->Manager.free_in_buffer = out->Bytes.size();
+}
+
+extern "C" boolean JpegEmptyOutputBuffer(j_compress_ptr cinfo) {
+    auto* out = reinterpret_cast<TJpegOutput*>(cinfo->dest);
+    const size_t used = out->Bytes.size();  // the library empties only a full buffer
+    bool grown = true;
+    try {
+        out->Bytes.resize(used * 2);
+    } catch (const std::bad_alloc&) {
+        grown = false;
+    }
+    if (!grown) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+    out->Manager.next_output_byte = out->Bytes.data() + used;
+    out->Manager.free_in_buffer = out->Bytes.size() - used;
+    return TRUE;
+}
+
+extern "C" void JpegTermDestination(j_compress_ptr cinfo) {
+    auto* out = reinterpret_cast<TJpegOutput*>(cinfo->dest);
+    out->Bytes.resize(out->Bytes.size() - out->Manager.free_in_buffer);
+}
 
 bool EncodeJpeg(const TBitmap* bitmap, int quality, bool progressive, bool grayscale, uint8_t* row,
                 TJpegOutput* output, TJpegError* err) {
@@ -166,7 +196,10 @@ bool EncodeJpeg(const TBitmap* bitmap, int quality, bool progressive, bool grays
         return false;
     }
     jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, &output->Buffer, &output->Size);
+    output->Manager.init_destination = JpegInitDestination;
+    output->Manager.empty_output_buffer = JpegEmptyOutputBuffer;
+    output->Manager.term_destination = JpegTermDestination;
+    cinfo.dest = &output->Manager;
     cinfo.image_width = static_cast<JDIMENSION>(bitmap->Width());
     cinfo.image_height = static_cast<JDIMENSION>(bitmap->Height());
     cinfo.input_components = 3;
@@ -234,11 +267,10 @@ void TJPEGImage::SaveToStream(TStream& stream) {
     std::vector<uint8_t> row(static_cast<size_t>(FBitmap.Width()) * 3);
     TJpegError err;
     err.EndMarkerAdded = false;
-    TJpegOutput output;
-    const bool ok = EncodeJpeg(&FBitmap, CompressionQuality, ProgressiveEncoding, Grayscale, row.data(), &output, &err);
-    std::unique_ptr<unsigned char, decltype(&std::free)> buffer(output.Buffer, &std::free);
-    if (!ok) throw EInvalidGraphic(err.Message);
-    stream.WriteBuffer(buffer.get(), static_cast<int64_t>(output.Size));
+    TJpegOutput output{};
+    if (!EncodeJpeg(&FBitmap, CompressionQuality, ProgressiveEncoding, Grayscale, row.data(), &output, &err))
+        throw EInvalidGraphic(err.Message);
+    stream.WriteBuffer(output.Bytes.data(), static_cast<int64_t>(output.Bytes.size()));
 }
 
 void TJPEGImage::Assign(const TGraphic& source) { FBitmap.Assign(source); }

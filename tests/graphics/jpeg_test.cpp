@@ -165,6 +165,27 @@ TEST(JpegImage, SavesBaselineColourJfifAtQuality90) {
     EXPECT_TRUE(c.SameSize && c.MaxDifference <= 12) << c.Describe();
 }
 
+TEST(JpegImage, LargeOutputGrowsItsBufferAndReadsBack) {
+    // Noise compresses badly: several hundred kilobytes, well past the first output buffer.
+    TBitmap noise;
+    noise.SetPixelFormat(pf24bit);
+    noise.SetSize(600, 500);
+    uint32_t state = 12345;
+    for (int y = 0; y < noise.Height(); ++y) {
+        uint8_t* row = noise.ScanLine(y);
+        for (size_t i = 0; i < noise.RowStride(); ++i) row[i] = static_cast<uint8_t>((state = state * 1664525 + 1013904223) >> 24);
+    }
+    TJPEGImage jpeg;
+    jpeg.Assign(noise);
+    const std::vector<uint8_t> data = Saved(jpeg);
+    ASSERT_GT(data.size(), 256u * 1024);
+    EXPECT_EQ(Cut(data, data.size() - 2, data.size()), (std::vector<uint8_t>{0xFF, 0xD9}));
+    TJPEGImage back;
+    LoadInto(back, data);
+    EXPECT_EQ(back.Width(), 600);
+    EXPECT_EQ(back.Height(), 500);
+}
+
 TEST(JpegImage, SavingReplacesAnExistingFile) {
     ScratchDir dir;
     const fs::path file = dir / "out.jpg";
