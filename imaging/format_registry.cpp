@@ -81,10 +81,13 @@ void TFileFormatList::RegisterFormat(const std::string& extension, const std::st
         TFormatClassRec* old = rec->ClassRec;
         if (old->ReaderClass != readerClass) {
             BindToClass(*rec, classDescription, readerClass);
+            // A class the registry no longer lists is taken from the picture too, so that no
+            // older entry of it can resurface once the new class is unregistered.
             if (--old->UseCount == 0) DropClassRecord(old);
         }
     }
-    const std::string& handed = rec->Description.empty() ? rec->ClassRec->ClassDescription : rec->Description;
+    // The description passed now, even where a replaced record keeps its old one.
+    const std::string& handed = description.empty() ? rec->ClassRec->ClassDescription : description;
     TPicture::RegisterFileFormat(rec->Extension, handed, readerClass);
 }
 

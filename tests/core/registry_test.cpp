@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <map>
 
 #include "bitmap.h"
@@ -154,6 +156,13 @@ TEST(FormatRegistry, ClassRecordsCountTheirExtensions) {
     EXPECT_EQ(list.Classes()[0]->UseCount, 3);
     EXPECT_EQ(list.Classes()[0]->ClassDescription, "Fake B as A");
     EXPECT_EQ(TPicture::FindGraphicClass("bbb"), &TFakeA::Class);
+    // The picture gets the description passed; the record keeps its own.
+    list.RegisterFormat("AAB", "", "New words", 8, true, &TFakeA::Class);
+    EXPECT_EQ(list.Extensions()[1]->Description, "Second");
+    auto entry = std::find_if(TPicture::RegisteredFormats().rbegin(), TPicture::RegisteredFormats().rend(),
+                              [](const auto& f) { return f.Extension == "aab"; });  // the newest
+    ASSERT_NE(entry, TPicture::RegisteredFormats().rend());
+    EXPECT_EQ(entry->Description, "New words");
 
     // An empty extension removes every extension of the class and the class itself.
     list.UnregisterFormat("", &TFakeA::Class);
