@@ -42,12 +42,14 @@ void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context) {
         else
             picture.LoadFromFile(entry.FullPath);
         auto thumbnail = std::make_unique<TBitmap>();
-        if (picture.Bitmap() == nullptr) {
+        const TBitmap* source = picture.Bitmap();
+        TBitmap drawn;
+        if (source == nullptr) {
             // Icons, metafiles and JPEG images are drawn onto a white 24-bit bitmap first.
-            thumbnail->Assign(*picture.Graphic());
-            picture.AssignBitmap(*thumbnail);
+            drawn.Assign(*picture.Graphic());
+            source = &drawn;
         }
-        FitThumbnail(*picture.Bitmap(), *thumbnail, context.BoxWidth, context.BoxHeight);
+        FitThumbnail(*source, *thumbnail, context.BoxWidth, context.BoxHeight);
         entry.Thumbnail = std::move(thumbnail);
         entry.Loaded = true;
         if (context.LoadedCount) ++*context.LoadedCount;

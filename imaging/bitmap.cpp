@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "exceptions.h"
 
@@ -90,6 +91,21 @@ TBitmap& TBitmap::operator=(const TBitmap& other) {
     return *this;
 }
 
+TBitmap::TBitmap(TBitmap&& other) noexcept : TGraphic() { *this = std::move(other); }
+
+TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
+    if (this == &other) return *this;
+    FWidth = std::exchange(other.FWidth, 0);
+    FHeight = std::exchange(other.FHeight, 0);
+    FPixelFormat = std::exchange(other.FPixelFormat, pfDevice);
+    FStride = std::exchange(other.FStride, 0);
+    FBits = std::move(other.FBits);
+    FPalette = std::exchange(other.FPalette, TPalette());
+    FTransparent = std::exchange(other.FTransparent, false);
+    FTransparentColor = std::exchange(other.FTransparentColor, 0);
+    return *this;
+}
+
 void TBitmap::Assign(const TGraphic& source) {
     if (auto* bmp = dynamic_cast<const TBitmap*>(&source)) {
         TBitmap::operator=(*bmp);
@@ -102,7 +118,7 @@ void TBitmap::Assign(const TGraphic& source) {
     tmp.SetSize(source.Width(), source.Height());
     tmp.Fill(RGBColor(255, 255, 255));
     source.Draw(tmp, 0, 0);
-    TBitmap::operator=(tmp);
+    TBitmap::operator=(std::move(tmp));
 }
 
 void TBitmap::Allocate(int32_t width, int32_t height, TPixelFormat format) {

@@ -66,6 +66,9 @@ public:
     TBitmap() = default;
     TBitmap(const TBitmap& other);
     TBitmap& operator=(const TBitmap& other);
+    // Moving hands the pixels over without a copy and leaves the source empty (0 x 0).
+    TBitmap(TBitmap&& other) noexcept;
+    TBitmap& operator=(TBitmap&& other) noexcept;
     ~TBitmap() override = default;
 
     // Windows bitmap files ("bmp", "dib", "rle"): every header version and depth in use.

@@ -124,6 +124,18 @@ TEST(Bitmap, CopyIsDeepAndDrawClips) {
     b.Draw(t, 2, 2);  // only b's (0,0) lands inside
     EXPECT_EQ(t.GetPixel(2, 2).Blue, 9);
     b.Draw(t, -5, 0);  // entirely outside: nothing happens
+
+    // A move hands the very pixels over and leaves an empty bitmap behind.
+    const uint8_t* pixels = b.ScanLine(0);
+    TBitmap m(std::move(b));
+    EXPECT_EQ(m.ScanLine(0), pixels);
+    EXPECT_EQ(m.GetPixel(0, 0).Blue, 9);
+    EXPECT_EQ(b.Width(), 0);
+    EXPECT_EQ(b.PixelFormat(), pfDevice);
+    t = std::move(m);
+    EXPECT_EQ(t.ScanLine(0), pixels);
+    EXPECT_EQ(t.Width(), 2);
+    EXPECT_EQ(t.PixelFormat(), pf24bit);
 }
 
 TEST(Bitmap, StretchCopyIsNearestNeighbourByIntegerDivision) {
