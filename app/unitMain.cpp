@@ -561,6 +561,12 @@ void TfrmMain::SetTreePath(const std::string& path) {
     }
     QFileInfo info(Q(path));
     QModelIndex index = info.isDir() ? ShellModel->index(info.absoluteFilePath()) : QModelIndex();
+    if (!index.isValid() && info.isDir() && !(ShellModel->filter() & QDir::Hidden)) {
+        // A hidden folder, or one inside a hidden folder, is in the tree only while hidden
+        // folders are shown: choosing one shows them from then on.
+        ShellModel->setFilter(ShellModel->filter() | QDir::Hidden);
+        index = ShellModel->index(info.absoluteFilePath());
+    }
     if (!index.isValid()) throw Exception(Format(SErrorSettingPath, path));
     for (QModelIndex i = index.parent(); i.isValid(); i = i.parent()) ShellTreeView->expand(i);
     ShellTreeView->setCurrentIndex(index);

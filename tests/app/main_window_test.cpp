@@ -479,3 +479,15 @@ TEST(GcfTestDialog, LoadErrorsGoToTheErrorBoxGiven) {
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].rfind("Cannot open file \"" + name + "\".", 0), 0u) << shown[0];
 }
+
+TEST_F(MainWindowTest, HiddenFoldersCanBeChosen) {
+    const auto hidden = images / ".hidden" / "sub";
+    std::filesystem::create_directories(hidden);
+    WriteFakeImage(hidden / "a.fake", 10, 10);
+    auto form = Open();
+    form->SetTreePath(images.Path().string());  // the parent is listed, its hidden child not
+    form->SetTreePath(hidden.string());
+    EXPECT_EQ(form->TreePath(), hidden.string());
+    EXPECT_EQ(form->Files().Count(), 1);
+    EXPECT_TRUE(errors.empty());
+}
