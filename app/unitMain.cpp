@@ -565,6 +565,7 @@ void TfrmMain::SetTreePath(const std::string& path) {
         // A hidden folder, or one inside a hidden folder, is in the tree only while hidden
         // folders are shown: choosing one shows them from then on.
         ShellModel->setFilter(ShellModel->filter() | QDir::Hidden);
+        ShellModel->sort(0);  // folders already listed take the new filter now, not at the next sort
         index = ShellModel->index(info.absoluteFilePath());
     }
     if (!index.isValid()) throw Exception(Format(SErrorSettingPath, path));

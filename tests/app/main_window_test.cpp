@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QThread>
+#include <QFileSystemModel>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -483,9 +486,18 @@ TEST(GcfTestDialog, LoadErrorsGoToTheErrorBoxGiven) {
 TEST_F(MainWindowTest, HiddenFoldersCanBeChosen) {
     const auto hidden = images / ".hidden" / "sub";
     std::filesystem::create_directories(hidden);
+    std::filesystem::create_directories(images / "visible");
     WriteFakeImage(hidden / "a.fake", 10, 10);
     auto form = Open();
-    form->SetTreePath(images.Path().string());  // the parent is listed, its hidden child not
+    // Once the tree has listed the parent, only its visible child is in it.
+    form->SetTreePath(images.Path().string());
+    const QModelIndex parent = form->ShellModel->index(QString::fromStdString(images.Path().string()));
+    for (int i = 0; i < 500 && form->ShellModel->rowCount(parent) == 0; ++i) {
+        form->ShellModel->fetchMore(parent);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    ASSERT_EQ(form->ShellModel->rowCount(parent), 1);
     form->SetTreePath(hidden.string());
     EXPECT_EQ(form->TreePath(), hidden.string());
     EXPECT_EQ(form->Files().Count(), 1);
