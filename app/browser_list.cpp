@@ -43,7 +43,9 @@ bool IsAcceptedFileName(const std::string& name, const std::vector<std::string>&
 
 int32_t FileAttributesOf(const std::string& fullPath, const std::string& name) {
     struct stat st {};
-    if (::stat(fullPath.c_str(), &st) != 0) return -1;
+    // A link whose target is gone is still an entry of the folder: it is listed by the link's
+    // own attributes, and its thumbnail then fails like any unreadable file's.
+    if (::stat(fullPath.c_str(), &st) != 0 && ::lstat(fullPath.c_str(), &st) != 0) return -1;
     int32_t attr = 0;
     if (S_ISDIR(st.st_mode)) attr |= faDirectory;
     if (S_ISREG(st.st_mode)) attr |= faArchive;

@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include "strutils.h"
+
 namespace {
 std::function<void(const std::string&)>& ErrorSink() {
     static std::function<void(const std::string&)> sink;
@@ -23,6 +25,8 @@ bool TPictolanApplication::notify(QObject* receiver, QEvent* event) {
         return false;
     }
 }
+
+std::string AppDirectory() { return AppendBackslash(QCoreApplication::applicationDirPath().toStdString()); }
 
 void ShowErrorBox(const std::string& message) {
     if (ErrorSink()) {

@@ -14,6 +14,9 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
+// The executable's folder with a trailing separator.
+std::string AppDirectory();
+
 // Shows a message in the standard error box once the current handler has returned.
 void ShowErrorBox(const std::string& message);
 

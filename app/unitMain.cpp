@@ -67,7 +67,7 @@ QRect ToQRect(const TRect& r) { return QRect(r.Left, r.Top, r.Width(), r.Height(
 }  // namespace
 
 std::string DefaultSettingsFile() {
-    return AppendBackslash(S(QCoreApplication::applicationDirPath())) + SettingsFileName;
+    return AppDirectory() + SettingsFileName;
 }
 
 TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)

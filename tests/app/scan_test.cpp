@@ -57,9 +57,13 @@ TEST(FolderScan, FolderWithMoreThanTheDirectoryAttributeGoesThroughTheNameTest) 
     EXPECT_EQ(FileAttributesOf((dir / "plain.png").string(), "plain.png"), 16);
     EXPECT_EQ(FileAttributesOf((dir / ".hidden.png").string(), ".hidden.png"), 18);
 
+    // A link to nothing is an entry all the same (its thumbnail will fail).
+    std::filesystem::create_symlink(dir / "gone.bmp", dir / "broken.bmp");
+    EXPECT_EQ(FileAttributesOf((dir / "broken.bmp").string(), "broken.bmp"), 0);
+
     TBrowserList list;
     ASSERT_TRUE(list.ScanFolder(dir.Path().string(), RegisteredAccepted(), {}));
-    EXPECT_EQ(Names(list), (std::vector<std::string>{".hidden.png"}));
+    EXPECT_EQ(Names(list), (std::vector<std::string>{".hidden.png", "broken.bmp"}));
 }
 
 TEST(FolderScan, MissingFolderGivesAnEmptyListAndLeavesTheStatus) {
