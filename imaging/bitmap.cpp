@@ -143,7 +143,8 @@ void TBitmap::Allocate(int32_t width, int32_t height, TPixelFormat format) {
 
 void TBitmap::SetSize(int32_t width, int32_t height) {
     if (width == FWidth && height == FHeight) return;
-    if (FBits == nullptr || FWidth == 0 || FHeight == 0 || width < 0 || height < 0) {
+    // Nothing to keep, or no room to keep it in.
+    if (FBits == nullptr || FWidth == 0 || FHeight == 0 || width <= 0 || height <= 0) {
         Allocate(width, height, FPixelFormat);
         return;
     }
@@ -196,7 +197,10 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
             for (int32_t x = 0; x < FWidth; ++x) SetRawPixel(x, y, old.GetRawPixel(x, y));
         return;
     }
-    if (targetIndexed && (!sourceIndexed || FPalette.IsEmpty())) FPalette = DefaultPalette(format);
+    // Narrowing keeps the palette only when every entry still has an index: a larger palette
+    // would pick colours whose indices the narrower pixels cannot hold.
+    if (targetIndexed && (!sourceIndexed || FPalette.IsEmpty() || FPalette.Count() > (1 << BitsPerPixelOf(format))))
+        FPalette = DefaultPalette(format);
     for (int32_t y = 0; y < FHeight; ++y)
         for (int32_t x = 0; x < FWidth; ++x) SetPixel(x, y, old.GetPixel(x, y));
 }

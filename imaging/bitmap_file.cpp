@@ -1,6 +1,7 @@
 // Reading and writing Windows bitmap files. A file is a 14-byte file header ("BM", sizes and
 // the offset of the pixels) and a DIB; a ".dib" file may also be the bare DIB, which starts
 // with the size of its header.
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -80,7 +81,9 @@ void TBitmap::SaveToStream(TStream& stream) {
     const bool indexed = FPixelFormat == pf1bit || FPixelFormat == pf4bit || FPixelFormat == pf8bit;
     const bool bitfields = FPixelFormat == pf16bit;
     const TPalette palette = indexed ? (FPalette.IsEmpty() ? DefaultPalette(FPixelFormat) : FPalette) : TPalette();
-    const uint32_t colors = static_cast<uint32_t>(palette.Count());
+    // A palette longer than the depth can index is cut to what the pixels can reach; readers
+    // refuse a file that claims more colours than its depth has.
+    const uint32_t colors = std::min(static_cast<uint32_t>(palette.Count()), indexed ? 1u << bits : 0u);
     const uint32_t colorsUsed = indexed && colors == (1u << bits) ? 0 : colors;
 
     const uint32_t masksSize = bitfields ? 12 : 0;

@@ -107,6 +107,35 @@ TEST(Bitmap, ChangingFormatConvertsPixels) {
     b.SetPixelFormat(pf24bit);
     EXPECT_EQ(b.GetPixel(1, 1), (TRGBQuad{0, 0, 255, 255}));
     EXPECT_THROW(b.SetPixelFormat(pfCustom), EInvalidGraphicOperation);
+
+    // Narrowing below what the palette needs takes the narrower default palette and keeps
+    // the colours as near as it has them; a palette that still fits is kept.
+    TBitmap grey;
+    grey.SetPixelFormat(pf8bit);
+    TPalette ramp;
+    for (int i = 0; i < 256; ++i) ramp.Add(static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i));
+    grey.SetPalette(ramp);
+    grey.SetSize(2, 1);
+    grey.SetRawPixel(1, 0, 255);
+    grey.SetPixelFormat(pf4bit);
+    EXPECT_EQ(grey.Palette(), TBitmap::DefaultPalette(pf4bit));
+    EXPECT_EQ(grey.GetPixel(0, 0), (TRGBQuad{0, 0, 0, 255}));
+    EXPECT_EQ(grey.GetPixel(1, 0), (TRGBQuad{255, 255, 255, 255}));
+    TBitmap two;
+    two.SetPixelFormat(pf8bit);
+    two.SetPalette(pal);
+    two.SetSize(2, 1);
+    two.SetRawPixel(1, 0, 1);
+    two.SetPixelFormat(pf1bit);
+    EXPECT_EQ(two.Palette(), pal);
+    EXPECT_EQ(two.GetRawPixel(1, 0), 1u);
+
+    // Resizing to no width or height leaves no pixels and raises nothing.
+    two.SetSize(0, 4);
+    EXPECT_EQ(two.Width(), 0);
+    EXPECT_EQ(two.Height(), 4);
+    two.SetSize(3, 3);
+    EXPECT_EQ(two.GetRawPixel(2, 2), 0u);
 }
 
 TEST(Bitmap, CopyIsDeepAndDrawClips) {

@@ -251,4 +251,22 @@ TEST(BitmapWriter, EveryFormatRoundTrips) {
     TBitmap empty;
     TMemoryStream stream;
     EXPECT_THROW(empty.SaveToStream(stream), EInvalidGraphic);
+
+    // A palette longer than the depth can index is written cut to what the pixels reach, so
+    // the file reads back.
+    TBitmap mono;
+    mono.SetPixelFormat(pf1bit);
+    TPalette three;
+    three.Add(10, 20, 30);
+    three.Add(40, 50, 60);
+    three.Add(70, 80, 90);
+    mono.SetPalette(three);
+    mono.SetSize(2, 1);
+    mono.SetRawPixel(1, 0, 1);
+    TMemoryStream monoFile;
+    mono.SaveToStream(monoFile);
+    TBitmap monoBack;
+    LoadInto(monoBack, monoFile.Bytes());
+    EXPECT_EQ(monoBack.Palette().Count(), 2);
+    EXPECT_EQ(monoBack.GetPixel(1, 0), (TRGBQuad{60, 50, 40, 255}));
 }
