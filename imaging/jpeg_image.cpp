@@ -145,6 +145,17 @@ bool DecodeJpeg(const uint8_t* data, size_t size, const TJpegHeader* header, uin
             }
         }
     }
+    // A progressive file that ends without its end marker may have lost whole scans, and the
+    // decoder takes the end marker we added for the end of a finished image. Every
+    // coefficient of a finished image has been refined to its last bit.
+    if (err->EndMarkerAdded && cinfo.progressive_mode && cinfo.coef_bits != nullptr) {
+        for (int c = 0; c < cinfo.num_components; ++c)
+            for (int k = 0; k < DCTSIZE2; ++k)
+                if (cinfo.coef_bits[c][k] != 0) {
+                    cinfo.err->msg_code = JWRN_JPEG_EOF;
+                    (*cinfo.err->error_exit)(reinterpret_cast<j_common_ptr>(&cinfo));
+                }
+    }
     // Not jpeg_finish_decompress: a file that lacks only its end marker is complete.
     jpeg_destroy_decompress(&cinfo);
     return true;

@@ -206,6 +206,13 @@ TEST(JpegImage, BrokenFilesGiveLibjpegsMessage) {
         EXPECT_EQ(LoadPrefixError<TJPEGImage>(good, good.size() / 2), "Premature end of JPEG file");
         EXPECT_EQ(LoadPrefixError<TJPEGImage>(good, good.size() - 40), "Premature end of JPEG file");
         EXPECT_EQ(LoadPrefixError<TJPEGImage>(good, good.size() - 2), "") << "only the end marker missing";
+        if (progressive) {
+            // Cut just before a later scan: every scan that is there is whole.
+            size_t sos = 0;
+            for (int n = 0; n < 4; ++n) sos = FindMarker(good, 0xDA, sos + 1);
+            ASSERT_NE(sos, std::string::npos);
+            EXPECT_EQ(LoadPrefixError<TJPEGImage>(good, sos - 1), "Premature end of JPEG file");
+        }
     }
     LoadDamagedCopies<TJPEGImage>(GradientJpeg(false), 300);
     LoadDamagedCopies<TJPEGImage>(GradientJpeg(true), 301);
