@@ -12,9 +12,12 @@ void TGraphic::LoadFromFile(const std::string& fileName) {
     LoadFromStream(stream);
 }
 
+// The file is made in memory first and then replaces the old one in one step: a graphic that
+// cannot be saved, or a write that fails, leaves any existing file as it was.
 void TGraphic::SaveToFile(const std::string& fileName) {
-    TFileStream stream(fileName, TFileMode::fmCreate);
-    SaveToStream(stream);
+    TMemoryStream data;
+    SaveToStream(data);
+    ReplaceFileContent(fileName, data.Memory(), static_cast<size_t>(data.Size()));
 }
 
 void TGraphic::Assign(const TGraphic& source) {

@@ -194,6 +194,11 @@ TEST(JpegImage, SavingReplacesAnExistingFile) {
     jpeg.Assign(Gradient());
     jpeg.SaveToFile(file.string());
     EXPECT_EQ(ReadFile(file), Saved(jpeg));
+
+    // A graphic that cannot be saved leaves the file as it was.
+    TBitmap empty;
+    EXPECT_THROW(empty.SaveToFile(file.string()), EInvalidGraphic);
+    EXPECT_EQ(ReadFile(file), Saved(jpeg));
 }
 
 TEST(JpegImage, BrokenFilesGiveLibjpegsMessage) {
