@@ -239,7 +239,9 @@ void TDibReader::ReadUncompressed(const TDibInfo& info, TBitmap& bitmap, bool st
             out[0] = blue.Extract(pixel);
             out[1] = green.Extract(pixel);
             out[2] = red.Extract(pixel);
-            if (outBytes == 4) out[3] = hasAlphaMask ? alpha.Extract(pixel) : 255;
+            // Without an alpha mask nothing is stored: opaque, or for a caller that keeps stored
+            // alpha, zero, which leaves the decision to its own mask.
+            if (outBytes == 4) out[3] = hasAlphaMask ? alpha.Extract(pixel) : storedAlpha ? 0 : 255;
         }
     }
 

@@ -48,7 +48,8 @@ public:
     // Reads the pixels at the stream position into bitmap, which is formatted and sized here.
     // Without storedAlpha, 32-bit pixels are opaque unless the header has an alpha mask, and an
     // alpha channel that is zero everywhere is taken as opaque too (writers that leave the
-    // byte unused fill it with zero). With storedAlpha the fourth byte is kept as stored.
+    // byte unused fill it with zero). With storedAlpha the fourth byte is kept as stored, and
+    // bit-field pixels without an alpha mask read alpha 0.
     void ReadPixels(const TDibInfo& info, TBitmap& bitmap, bool storedAlpha);
 
     [[noreturn]] void Invalid() const;

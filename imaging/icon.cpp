@@ -149,36 +149,43 @@ void TIcon::LoadFromStream(TStream& stream) {
     stream.ReadBuffer(directory.data(), directorySize);
     const int64_t dataStart = stream.Position(), end = stream.Size();
 
+    // An entry whose header cannot be read is passed over: the icon shows the best of the
+    // others, and is invalid only when none is left.
     TIconEntry best;
+    bool found = false;
     for (int i = 0; i < count; ++i) {
         const uint8_t* d = directory.data() + static_cast<size_t>(i) * DirectoryEntrySize;
         TIconEntry entry;
         entry.Size = GetU32(d + 8);
         entry.Offset = start + GetU32(d + 12);
-        if (entry.Offset < dataStart || entry.Offset >= end) reader.Invalid();
+        if (entry.Offset < dataStart || entry.Offset >= end) continue;
         stream.SetPosition(entry.Offset);
         entry.Png = StartsWithPng(stream);
         if (entry.Png) {
-            if (!ReadPngHeader(stream, entry)) reader.Invalid();
+            if (!ReadPngHeader(stream, entry)) continue;
         } else {
-            const TDibInfo info = reader.ReadInfo(true);
-            entry.Width = info.Width;
-            entry.Height = info.Height;
-            entry.Bits = info.BitCount;
+            try {
+                const TDibInfo info = reader.ReadInfo(true);
+                entry.Width = info.Width;
+                entry.Height = info.Height;
+                entry.Bits = info.BitCount;
+            } catch (const EInvalidGraphic&) {
+                continue;
+            } catch (const EReadError&) {
+                continue;
+            }
         }
         // Of equal entries the last one wins, as in other readers.
-        if (i == 0 || !best.BetterThan(entry)) best = entry;
+        if (!found || !best.BetterThan(entry)) best = entry;
+        found = true;
     }
+    if (!found) reader.Invalid();
 
     TBitmap image;
     stream.SetPosition(best.Offset);
     if (best.Png) {
-        // The directory's size bounds the PNG stream, as far as the file reaches.
-        const int64_t size = std::min(best.Size, end - best.Offset);
-        std::vector<uint8_t> bytes(static_cast<size_t>(size));
-        stream.ReadBuffer(bytes.data(), size);
-        TReadOnlyMemoryStream entry(bytes.data(), bytes.size());
-        DecodePngEntry(entry, image);
+        // A PNG stream ends at its own end chunk; the directory's size of it is not trusted.
+        DecodePngEntry(stream, image);
     } else {
         const TDibInfo info = reader.ReadInfo(true);
         TBitmap colors;

@@ -110,6 +110,27 @@ TEST(Icon, MaskAndPngRules) {
     EXPECT_EQ(LoadError<TIcon>(IconFile({Entry{2, 2, 32, png.Data}, Plain8(0xFF0000)})), "");
 }
 
+TEST(Icon, BrokenEntriesArePassedOverAndBitFieldsUseTheMask) {
+    // A larger entry of a depth no icon has, then a good one: the good one shows.
+    Entry odd = Plain8(0x00FF00);
+    odd.Data[14] = 7;
+    odd.Width = odd.Height = 64;
+    TIcon icon;
+    LoadInto(icon, IconFile({odd, Plain8(0xFF0000)}));
+    EXPECT_EQ(icon.Image().Width(), 3);
+    EXPECT_EQ(icon.Image().GetPixel(1, 1), (TRGBQuad{0, 0, 255, 255}));
+    EXPECT_EQ(LoadError<TIcon>(IconFile({odd})), Invalid);
+
+    // 32-bit bit fields without an alpha mask store no alpha: the AND mask decides.
+    Bytes bitfields = InfoHeader(2, 4, 32, 3);  // two rows of colours, two of mask
+    bitfields.U32(0xFF000000).U32(0x00FF0000).U32(0x0000FF00);  // red, green, blue: not the usual places
+    bitfields.Raw({0, 30, 20, 10, 0, 60, 50, 40, 0, 30, 20, 10, 0, 60, 50, 40});  // colours
+    bitfields.Raw({0x40, 0, 0, 0, 0x40, 0, 0, 0});                                 // mask: right pixel
+    LoadInto(icon, IconFile({Entry{2, 2, 32, bitfields.Data}}));
+    EXPECT_EQ(icon.Image().GetPixel(0, 0), (TRGBQuad{30, 20, 10, 255}));
+    EXPECT_EQ(icon.Image().GetPixel(1, 0), (TRGBQuad{60, 50, 40, 0}));
+}
+
 TEST(Icon, BrokenFilesAreRefused) {
     const std::vector<uint8_t> good = IconFile({Plain8(0xFF0000)});
     auto patched = [&](size_t at, uint8_t value) {

@@ -53,3 +53,11 @@ TEST(PngIconEntries, ShallowEntriesAreExpandedAndTheirTransparentColourClears) {
         EXPECT_STREQ(e.what(), "Cannot load image. CRC error found in PNG file.");
     }
 }
+
+TEST(PngIconEntries, TheStreamRunsToItsEndChunkWhateverSizeTheDirectoryGives) {
+    Bytes file = IconWithPng(Builder().Header(2, 1, 8, 0).ImageData({0, 7, 9}).End().Data(), 2);
+    file[14] = 20;  // the directory's size of the entry: far short of the stream
+    file[15] = file[16] = file[17] = 0;
+    TIcon icon = Load(file);
+    EXPECT_EQ(icon.Image().GetPixel(1, 0), (TRGBQuad{9, 9, 9, 255}));
+}
