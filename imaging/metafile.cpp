@@ -17,6 +17,7 @@ constexpr uint32_t PlaceableKey = 0x9AC6CDD7;
 constexpr uint32_t EmfSignature = 0x464D4520;  // " EMF"
 constexpr size_t WmfHeaderSize = 18, PlaceableHeaderSize = 22, EmfMinHeaderSize = 88;
 constexpr uint16_t WmfSetWindowOrg = 0x020B, WmfSetWindowExt = 0x020C;
+constexpr uint32_t EmfEof = 14;
 
 [[noreturn]] void Invalid() { throw EInvalidGraphic(SInvalidMetafile); }
 
@@ -30,6 +31,27 @@ int32_t ToPixels(int64_t length, int64_t unitsPerInch) {
     const int64_t px = (length * 96 + unitsPerInch / 2) / unitsPerInch;
     if (px > INT32_MAX) Invalid();
     return static_cast<int32_t>(std::max<int64_t>(px, 1));
+}
+
+// Walks the record chain from `pos` to the end record. A record that claims more than the file
+// holds, or too little to be a record at all (one that could never be stepped over), makes
+// the file invalid; a file that simply stops between records is drawn as far as it goes.
+void CheckRecordChain(const std::vector<uint8_t>& d, size_t pos, bool enhanced) {
+    const size_t headSize = enhanced ? 8 : 6;
+    for (int64_t n = 0; n < MaxRecordsReplayed && d.size() - pos >= headSize; ++n) {
+        uint64_t length;
+        if (enhanced) {
+            length = U32(d, pos + 4);
+            if (length < 8) Invalid();
+            if (U32(d, pos) == EmfEof) return;
+        } else {
+            if (U16(d, pos + 4) == 0) return;  // the end record
+            length = uint64_t{U32(d, pos)} * 2;
+            if (length < 6) Invalid();
+        }
+        if (length > d.size() - pos) Invalid();
+        pos += static_cast<size_t>(length);
+    }
 }
 
 bool IsWmfHeader(const std::vector<uint8_t>& d, size_t o) {
@@ -57,6 +79,7 @@ void TMetafile::LoadFromStream(TStream& stream) {
     } else {
         Invalid();
     }
+    CheckRecordChain(loaded.FData, loaded.FEnhanced ? 0 : loaded.FRecordsStart, loaded.FEnhanced);
     loaded.LimitPictureSize();
     FData = std::move(loaded.FData);
     FEnhanced = loaded.FEnhanced;
