@@ -186,7 +186,8 @@ void TMetaCanvas::Output(std::vector<TPolygonF> figures, bool closed, bool fill)
         out.push_back(TFigure{std::move(f), closed});
     }
     if (FInPath) {
-        for (TFigure& f : out) FPath.push_back(std::move(f));
+        for (TFigure& f : out)
+            if (PathRoom(f.Points.size())) FPath.push_back(std::move(f));
         FFigureOpen = false;
         return;
     }
@@ -198,9 +199,11 @@ void TMetaCanvas::OutputFromPosition(const TPolygonF& points) {
     if (points.empty()) return;
     if (FInPath) {
         if (!FFigureOpen || FPath.empty()) {
+            if (!PathRoom(1)) return;
             FPath.push_back(TFigure{{ToTarget(FState.Position)}, false});
             FFigureOpen = true;
         }
+        if (!PathRoom(points.size())) return;
         for (const TPointF& p : points) FPath.back().Points.push_back(ToTarget(p));
     } else {
         TFigure f;
@@ -245,7 +248,7 @@ TPolygonF TMetaCanvas::Bezier(TPointF p0, TPointF p1, TPointF p2, TPointF p3) co
     const TPointF q[4] = {ToTarget(p0), ToTarget(p1), ToTarget(p2), ToTarget(p3)};
     double len = 0;
     for (int i = 0; i < 3; ++i) len += std::hypot(q[i + 1].X - q[i].X, q[i + 1].Y - q[i].Y);
-    const int n = std::isfinite(len) ? std::clamp(static_cast<int>(len / 3), 2, 256) : 2;
+    const int n = std::isfinite(len) ? static_cast<int>(std::clamp(len / 3, 2.0, 256.0)) : 2;
     TPolygonF pts;
     pts.reserve(static_cast<size_t>(n));
     for (int i = 1; i <= n; ++i) {
@@ -265,8 +268,11 @@ void TMetaCanvas::PolyBezier(const TPolygonF& points, bool fromPosition) {
         start = points[0];
         i = 1;
     }
-    for (TPointF last = start; i + 3 <= points.size(); i += 3) {
+    // Each segment becomes up to 256 points: a long run of segments is cut where its points
+    // would outgrow what one figure may hold or the drawing's work runs out.
+    for (TPointF last = start; i + 3 <= points.size() && flat.size() < MaxPathPoints && !FRaster.Exhausted(); i += 3) {
         TPolygonF part = Bezier(last, points[i], points[i + 1], points[i + 2]);
+        FRaster.Charge(static_cast<int64_t>(part.size()));
         flat.insert(flat.end(), part.begin(), part.end());
         last = points[i + 2];
     }
@@ -438,14 +444,26 @@ void TMetaCanvas::StretchDib(const TMetaDib& dib, double x, double y, double w, 
 
 // ---- paths ----
 
-void TMetaCanvas::BeginPath() {
+bool TMetaCanvas::PathRoom(size_t n) {
+    if (n > MaxPathPoints - FPathPoints) return false;
+    FPathPoints += n;
+    FRaster.Charge(static_cast<int64_t>(n));
+    return true;
+}
+
+void TMetaCanvas::ClearPath() {
     FPath.clear();
+    FPathPoints = 0;
+}
+
+void TMetaCanvas::BeginPath() {
+    ClearPath();
     FInPath = true;
     FFigureOpen = false;
 }
 
 void TMetaCanvas::AbortPath() {
-    FPath.clear();
+    ClearPath();
     FInPath = false;
     FFigureOpen = false;
 }
@@ -459,6 +477,7 @@ void TMetaCanvas::DrawPath(bool fill, bool stroke) {
     if (FInPath) return;
     std::vector<TFigure> path;
     path.swap(FPath);
+    FPathPoints = 0;
     if (fill) {
         // Filling closes every figure.
         for (TFigure& f : path) f.Closed = true;
@@ -468,10 +487,11 @@ void TMetaCanvas::DrawPath(bool fill, bool stroke) {
 }
 
 void TMetaCanvas::SelectClipPath(int mode) {
-    if (FInPath) return;
+    // Without a path there is nothing to clip by, and the clip stays as it is.
+    if (FInPath || FPath.empty()) return;
     std::vector<TPolygonF> polygons;
     for (TFigure& f : FPath) polygons.push_back(std::move(f.Points));
-    FPath.clear();
+    ClearPath();
     CombineClip(FRaster.PolygonRegion(polygons, FState.Winding), mode);
 }
 

@@ -62,6 +62,8 @@ enum class TArcKind { Arc, Chord, Pie, ArcTo };
 class TMetaCanvas {
 public:
     static constexpr size_t MaxSavedStates = 1024;
+    // Points one path, or one flattened run of curves, may hold: 16 MB of them.
+    static constexpr size_t MaxPathPoints = size_t{1} << 20;
 
     // deviceToTarget places the metafile's device units on the target; devicePerMm gives the
     // device units in a millimetre, which the metric mapping modes need.
@@ -136,7 +138,11 @@ private:
     };
 
     void UpdateTransform();
-    void ApplyClip() { FRaster.SetClip(FState.Clip); }
+    // Setting a clip sorts its rectangles: work like any other, charged by its size.
+    void ApplyClip() {
+        FRaster.Charge(FState.Clip ? 8 * static_cast<int64_t>(FState.Clip->Rects().size()) + 1 : 1);
+        FRaster.SetClip(FState.Clip);
+    }
     TMetaRegion CurrentClip() const;
     void CombineClip(const TMetaRegion& region, int mode);
     TRect LogicalRectToTarget(double l, double t, double r, double b) const;
@@ -154,6 +160,10 @@ private:
     int EllipseSegments(double rx, double ry) const;
     TPolygonF EllipseArc(double cx, double cy, double rx, double ry, double from, double sweep) const;
     TPolygonF Bezier(TPointF p0, TPointF p1, TPointF p2, TPointF p3) const;
+    // Takes n more points into the path when it has room for them (they are then charged as
+    // work); false when the path is full, and the points are dropped.
+    bool PathRoom(size_t n);
+    void ClearPath();
 
     TMetaRaster& FRaster;
     TAffine FDeviceToTarget;
@@ -164,4 +174,5 @@ private:
     bool FInPath = false;
     bool FFigureOpen = false;
     std::vector<TFigure> FPath;
+    size_t FPathPoints = 0;  // points held by FPath; a path holds at most MaxPathPoints
 };

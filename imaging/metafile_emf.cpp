@@ -131,7 +131,12 @@ bool TEmfPlayer::Dib(const TRecordView& r, size_t infoAt, size_t bitsAt, uint32_
     const uint32_t offBits = r.U32(bitsAt), sizeBits = r.U32(bitsAt + 4);
     if (sizeInfo == 0) return false;
     const TDibColorUsage u = usage == 1 ? TDibColorUsage::PaletteIndices : TDibColorUsage::RgbColors;
-    return DecodeDib(r.Bytes(offInfo, sizeInfo), sizeInfo, r.Bytes(offBits, sizeBits), sizeBits, u, Palette(), dib);
+    if (!DecodeDib(r.Bytes(offInfo, sizeInfo), sizeInfo, r.Bytes(offBits, sizeBits), sizeBits, u, Palette(), dib))
+        return false;
+    // Decoding is work whether or not the bitmap lands in the picture (a pixel decoded costs
+    // less than one painted).
+    FCanvas.Raster().Charge(int64_t{dib.Width} * dib.Height / 4);
+    return true;
 }
 
 void TEmfPlayer::Blit(const TRecordView& r, uint32_t type) {
@@ -204,8 +209,10 @@ void TEmfPlayer::GradientFill(const TRecordView& r) {
         const TAffine& m = FCanvas.Transform();
         const TPointF a = m.Apply({x0, y0}), b = m.Apply({x1, y1});
         const double span = mode == 0 ? std::fabs(b.X - a.X) : std::fabs(b.Y - a.Y);
-        const int strips = std::isfinite(span) ? std::clamp(static_cast<int>(span), 1, 4096) : 1;
-        for (int s = 0; s < strips; ++s) {
+        const int strips = std::isfinite(span) ? static_cast<int>(std::clamp(span, 1.0, 4096.0)) : 1;
+        for (int s = 0; s < strips && !FCanvas.Exhausted(); ++s) {
+            // Strips cost their work even where they fall outside the picture.
+            FCanvas.Raster().Charge(16);
             const double t0 = double(s) / strips, t1 = double(s + 1) / strips, t = (s + 0.5) / strips;
             uint8_t rgb[3];
             for (int k = 0; k < 3; ++k) rgb[k] = static_cast<uint8_t>(std::clamp(c0[k] + (c1[k] - c0[k]) * t, 0.0, 255.0));

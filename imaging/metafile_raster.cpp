@@ -339,6 +339,9 @@ void TMetaRaster::Scan(const std::vector<TPolygonF>& polygons, bool winding, Spa
         }
     }
     if (edges.empty()) return;
+    // Building and sorting the edges is work even for a shape wholly outside the picture.
+    FWork += 8 * static_cast<int64_t>(edges.size());
+    if (Exhausted()) return;
     std::sort(edges.begin(), edges.end(), [](const TEdge& a, const TEdge& b) { return a.Y0 < b.Y0; });
     const int32_t yStart = ClampToInt(std::floor(minY), FBounds.Top, FBounds.Bottom);
     const int32_t yEnd = ClampToInt(std::ceil(maxY), FBounds.Top, FBounds.Bottom);

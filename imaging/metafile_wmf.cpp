@@ -59,6 +59,7 @@ private:
     double P(const TRecordView& r, size_t word) const { return r.S16(2 * word); }
     TPolygonF Points(const TRecordView& r, size_t offset, size_t count) const;
     void Create(TMetaObject object);
+    void Delete(uint16_t index);
     TMetaObject* Object(uint16_t index) { return index < FObjects.size() ? &FObjects[index] : nullptr; }
     void Select(uint16_t index);
     TMetaRegion RegionOf(const TRecordView& r) const;
@@ -69,6 +70,7 @@ private:
     TMetaCanvas& FCanvas;
     TDCState& FState;
     std::vector<TMetaObject> FObjects;
+    size_t FFirstFree = 0;  // no free slot below this one
 };
 
 TPolygonF TWmfPlayer::Points(const TRecordView& r, size_t offset, size_t count) const {
@@ -79,13 +81,22 @@ TPolygonF TWmfPlayer::Points(const TRecordView& r, size_t offset, size_t count) 
 }
 
 void TWmfPlayer::Create(TMetaObject object) {
-    // A new object takes the lowest free slot of the table.
-    for (TMetaObject& slot : FObjects)
-        if (slot.Kind == TMetaObject::okEmpty) {
-            slot = std::move(object);
-            return;
-        }
-    if (FObjects.size() < MaxObjects) FObjects.push_back(std::move(object));
+    // A new object takes the lowest free slot of the table. Every slot below FFirstFree is
+    // taken, so the search starts there: a file of many creations costs no more than its length.
+    while (FFirstFree < FObjects.size() && FObjects[FFirstFree].Kind != TMetaObject::okEmpty) ++FFirstFree;
+    if (FFirstFree < FObjects.size()) {
+        FObjects[FFirstFree++] = std::move(object);
+    } else if (FObjects.size() < MaxObjects) {
+        FObjects.push_back(std::move(object));
+        FFirstFree = FObjects.size();
+    }
+}
+
+void TWmfPlayer::Delete(uint16_t index) {
+    if (TMetaObject* o = Object(index)) {
+        *o = TMetaObject{};
+        FFirstFree = std::min<size_t>(FFirstFree, index);
+    }
 }
 
 void TWmfPlayer::Select(uint16_t index) {
@@ -113,6 +124,7 @@ TMetaRegion TWmfPlayer::RegionOf(const TRecordView& r) const {
         for (uint16_t k = 0; k + 1 < count; k += 2) {
             const TPointF a = m.Apply({double(r.S16(o + 6 + 2 * k)), top});
             const TPointF b = m.Apply({double(r.S16(o + 8 + 2 * k)), bottom});
+            if (!std::isfinite(a.X) || !std::isfinite(a.Y) || !std::isfinite(b.X) || !std::isfinite(b.Y)) continue;
             TMetaRegion piece(TRect{int32_t(std::clamp(std::min(a.X, b.X), -1e9, 1e9)),
                                     int32_t(std::clamp(std::min(a.Y, b.Y), -1e9, 1e9)),
                                     int32_t(std::clamp(std::max(a.X, b.X), -1e9, 1e9)),
@@ -131,6 +143,7 @@ void TWmfPlayer::Blit(const TRecordView& r, size_t dibOffset, uint32_t rop, doub
     TMetaDib dib;
     const size_t size = r.Size() - std::min(r.Size(), dibOffset);
     if (!DecodePackedDib(r.Bytes(dibOffset, size), size, usage, Palette(), dib)) return;
+    FCanvas.Raster().Charge(int64_t{dib.Width} * dib.Height / 4);  // decoding is work wherever it lands
     TBlitMode mode;
     mode.Rop = rop;
     FCanvas.StretchDib(dib, x, y, w, h, sx, sy, sw, sh, countFromBottom, mode);
@@ -201,9 +214,7 @@ void TWmfPlayer::Play(uint16_t fn, const TRecordView& r) {
         }
         case META_SELECTOBJECT: Select(r.U16(0)); break;
         case META_SELECTPALETTE: Select(r.U16(0)); break;
-        case META_DELETEOBJECT:
-            if (TMetaObject* o = Object(r.U16(0))) *o = TMetaObject{};
-            break;
+        case META_DELETEOBJECT: Delete(r.U16(0)); break;
         case META_CREATEPENINDIRECT: {
             TMetaObject o;
             o.Kind = TMetaObject::okPen;

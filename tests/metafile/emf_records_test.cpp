@@ -266,17 +266,11 @@ TEST(EmfRecords, MalformedRecordsEndTheDrawing) {
         EXPECT_EQ(Count(b, Blue), blueExpected ? 100 : 0);
     };
     auto before = [] { return std::move(RedNoPen().Box(eRectangle, 0, 0, 10, 10)); };
-    {
+    // Record sizes that could never be stepped over or that run past the end: invalid at load.
+    for (uint32_t size : {0u, 4u, 1u << 30}) {
         EmfBuilder e = before();
-        check(e.Sized(eRectangle, 0, {20, 20, 30, 30}), false);  // would never advance
-    }
-    {
-        EmfBuilder e = before();
-        check(e.Sized(eRectangle, 4, {20, 20, 30, 30}), false);  // shorter than a record header
-    }
-    {
-        EmfBuilder e = before();
-        check(e.Sized(eRectangle, 1u << 30, {20, 20, 30, 30}), false);  // past the end
+        const std::vector<uint8_t> bytes = e.Sized(eRectangle, size, {20, 20, 30, 30}).Bytes();
+        EXPECT_EQ(LoadError(bytes), "Metafile is not valid") << size;
     }
     {
         EmfBuilder e = before();
@@ -310,6 +304,31 @@ TEST(EmfRecords, AbsurdCoordinatesAndWidthsStayBounded) {
                            .Rec(eArc, {0x80000000u, 0x80000000u, 0x7FFFFFFF, 0x7FFFFFFF, 0, 0, 0, 0})
                            .Bytes());
     EXPECT_EQ(b.Width(), 100);
+
+    // Curves and gradients under a huge scale: their point and strip counts stay in range.
+    TBitmap scaled = Render(EmfBuilder()
+                                .Rec(eSetWorldTransform, {F(1e30f), 0, 0, F(1e30f), 0, 0})
+                                .Poly(ePolyBezier, {{0, 0}, {100, 0}, {0, 100}, {100, 100}})
+                                .Rec(eGradientFill, {0, 0, 0, 0, 2, 1, 0, 0, 0, 0xFF00, 0, 100, 100, 0, 0xFF00, 0, 1})
+                                .Bytes());
+    EXPECT_EQ(scaled.Width(), 100);
+}
+
+TEST(EmfRecords, WorkOutsideThePictureIsCountedToo) {
+    // Thousands of shapes wholly above the picture cost their edges: the drawing is cut
+    // short before the last square, instead of running on for seconds.
+    EmfBuilder e = RedNoPen();
+    e.Brush(3, 0, Blue);
+    for (int i = 0; i < 5000; ++i) e.Box(eEllipse, -30000, -30000, 30000, -20000);
+    TBitmap b = Render(e.Select(3).Box(eRectangle, 10, 10, 20, 20).Bytes());
+    EXPECT_EQ(Count(b, Blue), 0);
+
+    // A path keeps at most its share of points, however many figures a file adds to it.
+    EmfBuilder path = RedNoPen();
+    path.Rec(eBeginPath, {});
+    for (int i = 0; i < 3000; ++i) path.Box(eEllipse, 0, 0, 30000, 30000);
+    TBitmap p = Render(path.Rec(eEndPath, {}).Rec(eFillPath, {0, 0, 0, 0}).Bytes());
+    EXPECT_EQ(p.Width(), 100);
 }
 
 TEST(MetaRaster, StopsPaintingOnceItsWorkIsSpent) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "bitmap.h"
@@ -236,6 +237,16 @@ inline TMetafile Load(const std::vector<uint8_t>& bytes) {
     TReadOnlyMemoryStream s(bytes.data(), bytes.size());
     m.LoadFromStream(s);
     return m;
+}
+
+// The message of a failed load; empty when the file loads.
+inline std::string LoadError(const std::vector<uint8_t>& bytes) {
+    try {
+        Load(bytes);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
 }
 
 // Draws onto a white 24-bit bitmap of the picture's size.

@@ -186,6 +186,14 @@ TEST(WmfRecords, SavedStatesAndTheObjectTable) {
                                .Box(wRectangle, 10, 10, 20, 20)
                                .Bytes());
     EXPECT_EQ(At(slots, 15, 15), Blue);
+
+    // A full table takes no more objects, and many creations stay cheap: the search for the
+    // lowest free slot does not start over each time.
+    WmfBuilder many;
+    for (int i = 0; i < 70000; ++i) many.Brush(BsSolid, Red);
+    many.Rec(wDeleteObject, {5}).Brush(BsSolid, Blue).Brush(BsSolid, Green).Select(5);  // green finds no slot
+    TBitmap full = Render(many.Box(wRectangle, 10, 10, 20, 20).Bytes(65535));
+    EXPECT_EQ(At(full, 15, 15), Blue);
 }
 
 TEST(WmfRecords, PaletteIndexColoursResolveThroughTheSelectedPalette) {
@@ -288,20 +296,18 @@ TEST(WmfRecords, MalformedRecordsEndTheDrawing) {
     // Each file draws a red square, then a broken record, then a blue square.
     auto after = [](WmfBuilder& w) { return Render(w.Brush(BsSolid, Blue).Select(2).Box(wRectangle, 50, 50, 60, 60).Bytes()); };
     auto before = [] { return std::move(RedNoPen().Box(wRectangle, 0, 0, 10, 10)); };
-    {
+    // A record that could never be stepped over, or one that claims more than the file holds,
+    // makes the file invalid at load.
+    for (uint32_t words : {0u, 2u, 100000u}) {
         WmfBuilder w = before();
-        w.Sized(0, wRectangle, {20, 20, 10, 10});  // a size of zero would never advance
-        TBitmap b = after(w);
-        EXPECT_EQ(Count(b, Red), 100);
-        EXPECT_EQ(Count(b, Blue), 0);
+        w.Sized(words, wRectangle, {20, 20, 10, 10});
+        const std::vector<uint8_t> bytes = w.Brush(BsSolid, Blue).Select(2).Box(wRectangle, 50, 50, 60, 60).Bytes();
+        EXPECT_EQ(LoadError(bytes), "Metafile is not valid") << words;
     }
-    {
-        WmfBuilder w = before();
-        w.Sized(100000, wRectangle, {20, 20, 10, 10});  // runs past the end of the file
-        TBitmap b = after(w);
-        EXPECT_EQ(Count(b, Red), 100);
-        EXPECT_EQ(Count(b, Blue), 0);
-    }
+    // A file that stops between records draws what it has.
+    std::vector<uint8_t> cut = before().Box(wRectangle, 50, 50, 60, 60).Bytes(8, false);
+    cut.resize(cut.size() - 14);
+    EXPECT_EQ(Count(Render(cut), Red), 100);
     {
         WmfBuilder w = before();
         w.Rec(wPolygon, {3000, 0, 0, 10, 0, 10, 10});  // more points than the record holds
