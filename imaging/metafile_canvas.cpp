@@ -311,6 +311,14 @@ void TMetaCanvas::PolyDraw(const TPolygonF& points, const std::vector<uint8_t>& 
     }
 }
 
+TPointF TMetaCanvas::DeviceExtentToLogical(double cx, double cy) const {
+    const double tx = cx * FDeviceToTarget.A + cy * FDeviceToTarget.C, ty = cx * FDeviceToTarget.B + cy * FDeviceToTarget.D;
+    TAffine inverse;
+    if (!FTransform.Invert(inverse)) return {cx, cy};
+    // Extents have no origin: the linear part alone.
+    return {inverse.A * tx + inverse.C * ty, inverse.B * tx + inverse.D * ty};
+}
+
 void TMetaCanvas::Rectangle(double l, double t, double r, double b) {
     Output({RectPoints(l, t, r, b)}, true, true);
 }

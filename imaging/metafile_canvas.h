@@ -74,6 +74,9 @@ public:
     bool Exhausted() const { return FRaster.Exhausted(); }
     // The logical-to-target map in force.
     const TAffine& Transform() const { return FTransform; }
+    // A width and height in device pixels as logical extents (negative where the mapping runs
+    // the other way), for the records that size their output on the device.
+    TPointF DeviceExtentToLogical(double cx, double cy) const;
     // Target pixels per device unit (for device-unit regions).
     const TAffine& DeviceToTarget() const { return FDeviceToTarget; }
 

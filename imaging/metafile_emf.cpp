@@ -162,10 +162,13 @@ void TEmfPlayer::Blit(const TRecordView& r, uint32_t type) {
             mode.Rop = r.U32(68);
             FCanvas.StretchDib(dib, x, y, r.S32(72), r.S32(76), r.S32(32), r.S32(36), r.S32(40), r.S32(44), true, mode);
             return;
-        case EMR_SETDIBITSTODEVICE:
+        case EMR_SETDIBITSTODEVICE: {
+            // The bitmap is not stretched: it covers as many device pixels as it has.
             if (r.U32(68) != 0 || !Dib(r, 48, 56, r.U32(64), dib)) return;
-            FCanvas.StretchDib(dib, x, y, r.S32(40), r.S32(44), r.S32(32), r.S32(36), r.S32(40), r.S32(44), true, mode);
+            const TPointF size = FCanvas.DeviceExtentToLogical(r.S32(40), r.S32(44));
+            FCanvas.StretchDib(dib, x, y, size.X, size.Y, r.S32(32), r.S32(36), r.S32(40), r.S32(44), true, mode);
             return;
+        }
         case EMR_ALPHABLEND:
         case EMR_TRANSPARENTBLT: {
             if (!Dib(r, 84, 92, r.U32(80), dib)) return;

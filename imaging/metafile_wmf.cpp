@@ -316,8 +316,9 @@ void TWmfPlayer::Play(uint16_t fn, const TRecordView& r) {
         case META_SETDIBTODEV: {
             if (r.U16(4) != 0) break;  // only bitmaps that start at their first scan line
             const TDibColorUsage usage = r.U16(0) == 1 ? TDibColorUsage::PaletteIndices : TDibColorUsage::RgbColors;
-            Blit(r, 18, 0x00CC0020, P(r, 8), P(r, 7), P(r, 6), P(r, 5), P(r, 4), P(r, 3), P(r, 6), P(r, 5), true,
-                 usage);
+            // Not stretched: the bitmap covers as many device pixels as it has.
+            const TPointF size = c.DeviceExtentToLogical(P(r, 6), P(r, 5));
+            Blit(r, 18, 0x00CC0020, P(r, 8), P(r, 7), size.X, size.Y, P(r, 4), P(r, 3), P(r, 6), P(r, 5), true, usage);
             break;
         }
         default: break;  // text, escapes, palettes animation and the like draw nothing here

@@ -203,6 +203,18 @@ TEST(EmfRecords, BitmapRecords) {
     EXPECT_EQ(At(b, 25, 75), Blue);
     EXPECT_EQ(At(b, 75, 75), Green);
 
+    // Set to the device, a bitmap covers its own size in device pixels, whatever the mapping:
+    // here a metric one with y pointing up.
+    TBitmap toDevice = Render(EmfBuilder()
+                                  .Rec(eSetMapMode, {3})
+                                  .Raw(eSetDIBitsToDevice,
+                                       WithDib({0, 0, 1, 1, 0, 0, 0, 0, 2, 2, 76, 40, 116, 16, 0, 0, 2}, info, Dib2x2Bits()))
+                                  .Bytes());
+    EXPECT_EQ(At(toDevice, 0, 0), Red);
+    EXPECT_EQ(At(toDevice, 0, 1), Blue);
+    EXPECT_EQ(At(toDevice, 1, 1), Green);
+    EXPECT_EQ(Count(toDevice, White), 100 * 100 - 3);
+
     // Offsets that point outside the record: the record draws nothing and the drawing stops.
     TBitmap outside = Render(EmfBuilder()
                                  .Raw(eStretchDIBits, WithDib({0, 0, 99, 99, 0, 0, 0, 0, 2, 2, 80, 40, 4000, 16, 0,

@@ -126,7 +126,7 @@ enum : uint32_t {
     eModifyWorldTransform = 36, eSelectObject = 37, eCreatePen = 38, eCreateBrush = 39, eDeleteObject = 40,
     eEllipse = 42, eRectangle = 43, eArc = 45, ePie = 47, eLineTo = 54, eBeginPath = 59, eEndPath = 60,
     eCloseFigure = 61, eFillPath = 62, eStrokeAndFillPath = 63, eStrokePath = 64, eSelectClipPath = 67,
-    eExtSelectClipRgn = 75, eBitBlt = 76, eStretchDIBits = 81, ePolygon16 = 86, ePolyline16 = 87,
+    eExtSelectClipRgn = 75, eBitBlt = 76, eSetDIBitsToDevice = 80, eStretchDIBits = 81, ePolygon16 = 86, ePolyline16 = 87,
     eExtCreatePen = 95, eAlphaBlend = 114, eGradientFill = 118,
 };
 constexpr uint32_t Stock = 0x80000000u;
