@@ -189,7 +189,13 @@ void TMetaRegion::Intersect(const TMetaRegion& other) {
         for (const TRect& b : other.FRects) {
             TRect i = IntersectRect(a, b);
             if (!EmptyRect(i)) out.push_back(i);
-            if (out.size() > MaxRects) break;
+            if (out.size() > MaxRects) {
+                // Too many pieces: the overlap of the two bounding boxes holds every one.
+                const TRect both = IntersectRect(Bounds(), other.Bounds());
+                FRects.clear();
+                Add(both);
+                return;
+            }
         }
     FRects.swap(out);
     Bound();

@@ -384,4 +384,17 @@ TEST(MetaRaster, RegionsStayDisjointAndBounded) {
     TMetaRegion comb(TRect{0, 0, 100000, 10});
     for (int x = 0; x < 100000; x += 10) comb.Subtract(TRect{x, 0, x + 5, 10});
     EXPECT_LE(comb.Rects().size(), TMetaRegion::MaxRects);
+
+    // Intersecting two combs of more pieces than a region keeps clips less, never more: the
+    // result still covers the far end of the true overlap.
+    TMetaRegion rows, columns;
+    for (int i = 0; i < 100; ++i) {
+        rows.Add(TRect{0, 2 * i, 200, 2 * i + 1});
+        columns.Add(TRect{2 * i, 0, 2 * i + 1, i == 99 ? 200 : 100});  // only the last reaches down
+    }
+    rows.Intersect(columns);  // 5,050 pieces in truth, the lowest in the last column
+    EXPECT_LE(rows.Rects().size(), TMetaRegion::MaxRects);
+    const TRect b = rows.Bounds();
+    EXPECT_EQ(b.Right, 199);
+    EXPECT_EQ(b.Bottom, 199);
 }
