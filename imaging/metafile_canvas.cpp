@@ -24,6 +24,20 @@ double MillimetresPerUnit(int mode) {
 
 TPolygonF RectPoints(double l, double t, double r, double b) { return {{l, t}, {r, t}, {r, b}, {l, b}}; }
 
+// The map that narrows a box given by its corners (in target pixels) by one pixel at its
+// right and bottom, keeping its left and top in place.
+TAffine ExcludeRightAndBottom(const TPointF corners[4]) {
+    double minX = corners[0].X, maxX = minX, minY = corners[0].Y, maxY = minY;
+    for (int i = 1; i < 4; ++i) {
+        minX = std::min(minX, corners[i].X), maxX = std::max(maxX, corners[i].X);
+        minY = std::min(minY, corners[i].Y), maxY = std::max(maxY, corners[i].Y);
+    }
+    const double w = maxX - minX, h = maxY - minY;
+    if (!std::isfinite(w) || !std::isfinite(h)) return TAffine{};
+    const double sx = w > 1 ? (w - 1) / w : 1, sy = h > 1 ? (h - 1) / h : 1;
+    return TAffine{sx, 0, 0, sy, minX * (1 - sx), minY * (1 - sy)};
+}
+
 }  // namespace
 
 TMetaCanvas::TMetaCanvas(TMetaRaster& raster, const TAffine& deviceToTarget, double devicePerMmX,
@@ -177,13 +191,20 @@ void TMetaCanvas::Fill(const std::vector<TFigure>& figures) {
     FRaster.FillPolygons(polygons, FState.Winding, paint);
 }
 
-void TMetaCanvas::Output(std::vector<TPolygonF> figures, bool closed, bool fill) {
+void TMetaCanvas::Output(std::vector<TPolygonF> figures, bool closed, bool fill, const double* box) {
     std::vector<TFigure> out;
     out.reserve(figures.size());
     for (TPolygonF& f : figures) {
         if (f.empty()) continue;
         for (TPointF& p : f) p = ToTarget(p);
         out.push_back(TFigure{std::move(f), closed});
+    }
+    if (box != nullptr) {
+        const TPointF corners[4] = {ToTarget({box[0], box[1]}), ToTarget({box[2], box[1]}), ToTarget({box[2], box[3]}),
+                                    ToTarget({box[0], box[3]})};
+        const TAffine narrow = ExcludeRightAndBottom(corners);
+        for (TFigure& f : out)
+            for (TPointF& p : f.Points) p = narrow.Apply(p);
     }
     if (FInPath) {
         for (TFigure& f : out)
@@ -320,7 +341,8 @@ TPointF TMetaCanvas::DeviceExtentToLogical(double cx, double cy) const {
 }
 
 void TMetaCanvas::Rectangle(double l, double t, double r, double b) {
-    Output({RectPoints(l, t, r, b)}, true, true);
+    const double box[4] = {l, t, r, b};
+    Output({RectPoints(l, t, r, b)}, true, true, box);
 }
 
 int TMetaCanvas::EllipseSegments(double rx, double ry) const {
@@ -349,7 +371,8 @@ void TMetaCanvas::Ellipse(double l, double t, double r, double b) {
     if (rx == 0 || ry == 0) return;
     TPolygonF pts = EllipseArc((l + r) / 2, (t + b) / 2, rx, ry, 0, 2 * Pi);
     pts.pop_back();
-    Output({std::move(pts)}, true, true);
+    const double box[4] = {l, t, r, b};
+    Output({std::move(pts)}, true, true, box);
 }
 
 void TMetaCanvas::RoundRect(double l, double t, double r, double b, double w, double h) {
@@ -369,7 +392,8 @@ void TMetaCanvas::RoundRect(double l, double t, double r, double b, double w, do
     corner(l + rx, t + ry, Pi / 2);
     corner(l + rx, b - ry, Pi);
     corner(r - rx, b - ry, 3 * Pi / 2);
-    Output({std::move(pts)}, true, true);
+    const double box[4] = {l, t, r, b};
+    Output({std::move(pts)}, true, true, box);
 }
 
 void TMetaCanvas::ArcShape(TArcKind kind, double l, double t, double r, double b, TPointF start, TPointF end) {
@@ -388,12 +412,13 @@ void TMetaCanvas::ArcShape(TArcKind kind, double l, double t, double r, double b
         sweep += 2 * Pi;
     }
     TPolygonF pts = EllipseArc(cx, cy, rx, ry, from, sweep);
+    const double box[4] = {l, t, r, b};
     switch (kind) {
         case TArcKind::Arc: Output({std::move(pts)}, false, false); break;
-        case TArcKind::Chord: Output({std::move(pts)}, true, true); break;
+        case TArcKind::Chord: Output({std::move(pts)}, true, true, box); break;
         case TArcKind::Pie:
             pts.push_back({cx, cy});
-            Output({std::move(pts)}, true, true);
+            Output({std::move(pts)}, true, true, box);
             break;
         case TArcKind::ArcTo: OutputFromPosition(pts); break;
     }

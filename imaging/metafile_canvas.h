@@ -151,7 +151,10 @@ private:
     TRect LogicalRectToTarget(double l, double t, double r, double b) const;
     TPointF ToTarget(TPointF p) const { return FTransform.Apply(p); }
     // Emits figures given in logical coordinates: into the open path, or filled and stroked.
-    void Output(std::vector<TPolygonF> figures, bool closed, bool fill);
+    // Shapes given by a bounding rectangle (rectangles, ellipses, chords, pies) leave out
+    // that rectangle's right and bottom edge, as the platform draws them: given `box` (left,
+    // top, right, bottom in logical units), the figures are narrowed by one target pixel there.
+    void Output(std::vector<TPolygonF> figures, bool closed, bool fill, const double* box = nullptr);
     // Extends the open figure (paths) or strokes from the current position.
     void OutputFromPosition(const TPolygonF& points);
     void Stroke(const std::vector<TFigure>& figures);

@@ -1,5 +1,6 @@
 // EMF record families on small hand-built files (100 x 100 pixels, one unit to a pixel unless
-// a test maps otherwise), and the rasteriser's own bounds.
+// a test maps otherwise), and the rasteriser's own bounds. Rectangles and ellipses leave out
+// their right and bottom edge: without a pen, (l, t, r, b) fills [l, r - 1) x [t, b - 1).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -130,7 +131,7 @@ TEST(EmfRecords, WorldTransformAndMappingModes) {
                                .Rec(eSetWorldTransform, {F(2), 0, 0, F(2), F(10), 0})
                                .Box(eRectangle, 0, 0, 20, 20)
                                .Bytes());
-    EXPECT_EQ(Count(world, Red), 40 * 40);
+    EXPECT_EQ(Count(world, Red), 39 * 39);
     EXPECT_EQ(At(world, 10, 0), Red);
     EXPECT_EQ(At(world, 9, 0), White);
 
@@ -141,7 +142,7 @@ TEST(EmfRecords, WorldTransformAndMappingModes) {
                                   .Rec(eModifyWorldTransform, {F(1), 0, 0, F(1), F(50), F(50), 3})
                                   .Box(eRectangle, 0, 0, 10, 10)
                                   .Bytes());
-    EXPECT_EQ(Count(modified, Red), 100);
+    EXPECT_EQ(Count(modified, Red), 9 * 9);
     EXPECT_EQ(At(modified, 55, 55), Red);
 
     TBitmap aniso = Render(RedNoPen()
@@ -150,7 +151,7 @@ TEST(EmfRecords, WorldTransformAndMappingModes) {
                                .Rec(eSetViewportExt, {100, 200})
                                .Box(eRectangle, 0, 0, 500, 500)
                                .Bytes());
-    EXPECT_EQ(Count(aniso, Red), 50 * 100);
+    EXPECT_EQ(Count(aniso, Red), 49 * 99);
 
     // Tenths of a millimetre, y up, on a 96-per-inch reference device.
     TBitmap metric = Render(RedNoPen().Rec(eSetMapMode, {2}).Box(eRectangle, 0, 0, 132, -132).Bytes());
@@ -187,7 +188,7 @@ TEST(EmfRecords, ArcDirectionAndSavedStates) {
                                   .Rec(eRestoreDC, {1})  // back to the first saved state
                                   .Box(eRectangle, 0, 0, 100, 100)
                                   .Bytes());
-    EXPECT_EQ(Count(restored, Red), 100 * 100);
+    EXPECT_EQ(Count(restored, Red), 99 * 99);
 }
 
 TEST(EmfRecords, BitmapRecords) {
@@ -254,9 +255,9 @@ TEST(EmfRecords, ClipRegionsAndGradients) {
     std::vector<uint8_t> p;
     for (uint32_t v : region) Put32(p, v);
     TBitmap clipped = Render(e.Raw(eExtSelectClipRgn, p).Box(eRectangle, 0, 0, 100, 100).Bytes());
-    EXPECT_EQ(Count(clipped, Red), 50 * 100);
+    EXPECT_EQ(Count(clipped, Red), 50 * 99);
     TBitmap reset = Render(RedNoPen().Raw(eExtSelectClipRgn, p).Rec(eExtSelectClipRgn, {0, 5}).Box(eRectangle, 0, 0, 100, 100).Bytes());
-    EXPECT_EQ(Count(reset, Red), 100 * 100);
+    EXPECT_EQ(Count(reset, Red), 99 * 99);
 
     // Red on the left to blue on the right.
     TBitmap gradient = Render(EmfBuilder()
@@ -274,8 +275,8 @@ TEST(EmfRecords, MalformedRecordsEndTheDrawing) {
     // Each file draws a red square, then a broken record, then a blue square.
     auto check = [](EmfBuilder& e, bool blueExpected) {
         TBitmap b = Render(e.Brush(2, 0, Blue).Select(2).Box(eRectangle, 50, 50, 60, 60).Bytes());
-        EXPECT_EQ(Count(b, Red), 100);
-        EXPECT_EQ(Count(b, Blue), blueExpected ? 100 : 0);
+        EXPECT_EQ(Count(b, Red), 9 * 9);
+        EXPECT_EQ(Count(b, Blue), blueExpected ? 9 * 9 : 0);
     };
     auto before = [] { return std::move(RedNoPen().Box(eRectangle, 0, 0, 10, 10)); };
     // Record sizes that could never be stepped over or that run past the end: invalid at load.

@@ -1,5 +1,7 @@
 // WMF record families on small hand-built files. The default picture is 100 x 100 pixels with
-// one logical unit to a pixel; fills cover [left, right), lines sit on the pixel they name.
+// one logical unit to a pixel; lines sit on the pixel they name. Shapes given by a bounding
+// rectangle leave out its right and bottom edge: without a pen, a rectangle (l, t, r, b) fills
+// [l, r - 1) x [t, b - 1); with one, its outline runs on l, r - 1, t and b - 1.
 #include <gtest/gtest.h>
 
 #include "metafile_builder.h"
@@ -27,10 +29,17 @@ TEST(WmfRecords, RectangleFillsWithTheBrushAndOutlinesWithThePen) {
     EXPECT_EQ(At(b, 30, 30), Red);
     EXPECT_EQ(At(b, 10, 30), Black);
     EXPECT_EQ(At(b, 30, 10), Black);
-    EXPECT_EQ(At(b, 50, 30), Black);
+    EXPECT_EQ(At(b, 49, 30), Black);
+    EXPECT_EQ(At(b, 30, 49), Black);
     EXPECT_EQ(At(b, 9, 30), White);
-    EXPECT_EQ(At(b, 51, 30), White);
-    EXPECT_EQ(Count(b, Red), 39 * 39);
+    EXPECT_EQ(At(b, 50, 30), White);
+    EXPECT_EQ(Count(b, Red), 38 * 38);
+
+    // A frame as large as the picture shows all four sides.
+    TBitmap frame = Render(WmfBuilder().Brush(BsNull, 0).Select(0).Box(wRectangle, 0, 0, 100, 100).Bytes());
+    EXPECT_EQ(At(frame, 99, 50), Black);
+    EXPECT_EQ(At(frame, 50, 99), Black);
+    EXPECT_EQ(Count(frame, Black), 4 * 99);
 
     TBitmap hollow = Render(WmfBuilder().Brush(BsNull, 0).Select(0).Pen(PsNull, 0, 0).Select(1).Box(wRectangle, 10, 10, 50, 50).Bytes());
     EXPECT_EQ(Count(hollow, White), 100 * 100);
@@ -45,7 +54,7 @@ TEST(WmfRecords, HatchedBrushesLeaveOrFillTheGapsByBackgroundMode) {
                           .Select(0)
                           .Pen(PsNull, 0, 0)
                           .Select(1)
-                          .Box(wRectangle, 0, 0, 40, 40)
+                          .Box(wRectangle, 0, 0, 41, 41)  // 40 x 40 pixels
                           .Bytes());
     };
     TBitmap transparent = hatched(1), opaque = hatched(2);
@@ -111,7 +120,7 @@ TEST(WmfRecords, EllipsesRoundRectsAndArcs) {
     EXPECT_EQ(At(ellipse, 50, 50), Red);
     EXPECT_EQ(At(ellipse, 15, 15), White);
     EXPECT_EQ(At(ellipse, 11, 50), Red);
-    EXPECT_NEAR(Count(ellipse, Red), 3.14159 * 40 * 40, 60);
+    EXPECT_NEAR(Count(ellipse, Red), 3.14159 * 39.5 * 39.5, 60);
 
     TBitmap round = Render(RedNoPen().Rec(wRoundRect, {40, 40, 90, 90, 10, 10}).Bytes());
     EXPECT_EQ(At(round, 11, 11), White);
@@ -142,23 +151,24 @@ TEST(WmfRecords, EllipsesRoundRectsAndArcs) {
 TEST(WmfRecords, WindowAndMappingModesPlaceTheDrawing) {
     // The window the file sets fills the picture.
     TBitmap window = Render(RedNoPen().Rec(wSetWindowExt, {1000, 1000}).Box(wRectangle, 0, 0, 500, 500).Bytes());
-    EXPECT_EQ(Count(window, Red), 50 * 50);
-    EXPECT_EQ(At(window, 49, 49), Red);
+    EXPECT_EQ(Count(window, Red), 49 * 49);
+    EXPECT_EQ(At(window, 48, 48), Red);
+    EXPECT_EQ(At(window, 49, 48), White);
 
     TBitmap origin = Render(
         RedNoPen().Rec(wSetWindowOrg, {-100, -100}).Rec(wSetWindowExt, {200, 200}).Box(wRectangle, -100, -100, 0, 0).Bytes());
-    EXPECT_EQ(Count(origin, Red), 50 * 50);
+    EXPECT_EQ(Count(origin, Red), 49 * 49);
     EXPECT_EQ(At(origin, 0, 0), Red);
 
     // Isotropic keeps the aspect: the smaller scale wins.
     TBitmap iso = Render(
         RedNoPen().Rec(wSetMapMode, {7}).Rec(wSetWindowExt, {100, 200}).Box(wRectangle, 0, 0, 200, 100).Bytes());
-    EXPECT_EQ(Count(iso, Red), 100 * 50);
+    EXPECT_EQ(Count(iso, Red), 99 * 49);
 
     // Tenths of a millimetre with y up, at the placeable header's 96 units per inch.
     TBitmap metric = Render(RedNoPen().Rec(wSetMapMode, {2}).Box(wRectangle, 0, 0, 265, -265).Bytes());
     EXPECT_EQ(At(metric, 50, 50), Red);
-    EXPECT_EQ(At(metric, 99, 99), Red);
+    EXPECT_EQ(At(metric, 98, 98), Red);
     EXPECT_NEAR(Count(metric, Red), 100 * 100, 200);
 }
 
@@ -224,7 +234,7 @@ TEST(WmfRecords, ClipRectanglesLimitTheDrawing) {
                            .Rec(wExcludeClipRect, {40, 40, 20, 20})
                            .Box(wRectangle, 0, 0, 100, 100)
                            .Bytes());
-    EXPECT_EQ(Count(b, Red), 50 * 100 - 20 * 20);
+    EXPECT_EQ(Count(b, Red), 50 * 99 - 20 * 20);
     EXPECT_EQ(At(b, 30, 30), White);
     EXPECT_EQ(At(b, 60, 30), White);
 
@@ -234,7 +244,7 @@ TEST(WmfRecords, ClipRectanglesLimitTheDrawing) {
                                .Rec(wRestoreDC, {-1})
                                .Box(wRectangle, 0, 0, 100, 100)
                                .Bytes());
-    EXPECT_EQ(Count(saved, Red), 100 * 100);
+    EXPECT_EQ(Count(saved, Red), 99 * 99);
 }
 
 TEST(WmfRecords, BitmapsStretchIntoTheirRectangle) {
@@ -261,8 +271,8 @@ TEST(WmfRecords, BitmapsStretchIntoTheirRectangle) {
     // Bits shorter than the header claims: the record draws nothing, the drawing goes on.
     std::vector<uint8_t> shortBits(stretchDib.begin(), stretchDib.end() - 6);
     TBitmap cut = Render(RedNoPen().Raw(wStretchDib, shortBits).Box(wRectangle, 0, 0, 10, 10).Bytes());
-    EXPECT_EQ(Count(cut, Red), 100);
-    EXPECT_EQ(Count(cut, White), 100 * 100 - 100);
+    EXPECT_EQ(Count(cut, Red), 9 * 9);
+    EXPECT_EQ(Count(cut, White), 100 * 100 - 9 * 9);
 }
 
 TEST(WmfRecords, PixelAndRasterOperations) {
@@ -289,7 +299,7 @@ TEST(WmfRecords, PixelAndRasterOperations) {
                                .Bytes());
     EXPECT_EQ(At(xored, 20, 20), White);
     EXPECT_EQ(At(xored, 60, 60), 0xFFFF00u);  // white ^ red
-    EXPECT_EQ(Count(xored, 0xFFFF00u), 40 * 40);
+    EXPECT_EQ(Count(xored, 0xFFFF00u), 39 * 39);
 }
 
 TEST(WmfRecords, MalformedRecordsEndTheDrawing) {
@@ -307,12 +317,12 @@ TEST(WmfRecords, MalformedRecordsEndTheDrawing) {
     // A file that stops between records draws what it has.
     std::vector<uint8_t> cut = before().Box(wRectangle, 50, 50, 60, 60).Bytes(8, false);
     cut.resize(cut.size() - 14);
-    EXPECT_EQ(Count(Render(cut), Red), 100);
+    EXPECT_EQ(Count(Render(cut), Red), 9 * 9);
     {
         WmfBuilder w = before();
         w.Rec(wPolygon, {3000, 0, 0, 10, 0, 10, 10});  // more points than the record holds
         TBitmap b = after(w);
-        EXPECT_EQ(Count(b, Red), 100);
+        EXPECT_EQ(Count(b, Red), 9 * 9);
         EXPECT_EQ(Count(b, Blue), 0);
     }
     {
@@ -325,8 +335,8 @@ TEST(WmfRecords, MalformedRecordsEndTheDrawing) {
         WmfBuilder w = before();
         w.Rec(0x0999, {1, 2, 3});  // unknown: skipped
         TBitmap b = after(w);
-        EXPECT_EQ(Count(b, Red), 100);
-        EXPECT_EQ(Count(b, Blue), 100);
+        EXPECT_EQ(Count(b, Red), 9 * 9);
+        EXPECT_EQ(Count(b, Blue), 9 * 9);
     }
     // Records after the end-of-file record are not played.
     std::vector<uint8_t> bytes = RedNoPen().Rec(0, {}).Box(wRectangle, 0, 0, 10, 10).Bytes();
