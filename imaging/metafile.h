@@ -15,8 +15,10 @@
 // (x, y); an EMF whose bounds lie mostly outside its frame has its bounds mapped there instead.
 // Drawing paints only inside the picture's rectangle; pixels the records do not reach keep their
 // colour. Not drawn: text, dash patterns (such pens draw solid), triangle gradients, region
-// frames and old device-dependent bitmaps. A malformed record ends the drawing quietly; a header
-// that does not hold together raises EInvalidGraphic "Metafile is not valid" at load.
+// frames, masked and parallelogram blits, and old device-dependent bitmaps. A record whose
+// contents do not hold together ends the drawing quietly; a header that does not, or a record
+// that claims more than the file holds (or too little to be stepped over), raises
+// EInvalidGraphic "Metafile is not valid" at load.
 #pragma once
 
 #include <cstdint>
