@@ -340,9 +340,19 @@ TPointF TMetaCanvas::DeviceExtentToLogical(double cx, double cy) const {
     return {inverse.A * tx + inverse.C * ty, inverse.B * tx + inverse.D * ty};
 }
 
+bool TMetaCanvas::ShapesClockwise() const {
+    // The direction is meant as seen on the device: a mirroring map turns it round.
+    const bool mirrored = FTransform.A * FTransform.D - FTransform.B * FTransform.C < 0;
+    return FState.Clockwise != mirrored;
+}
+
 void TMetaCanvas::Rectangle(double l, double t, double r, double b) {
+    // Counter-clockwise on the device, as ellipses run, unless the arc direction says otherwise:
+    // in a path filled by winding, the direction decides what overlapping figures leave open.
+    TPolygonF pts = {{l, t}, {l, b}, {r, b}, {r, t}};
+    if (ShapesClockwise()) std::reverse(pts.begin(), pts.end());
     const double box[4] = {l, t, r, b};
-    Output({RectPoints(l, t, r, b)}, true, true, box);
+    Output({std::move(pts)}, true, true, box);
 }
 
 int TMetaCanvas::EllipseSegments(double rx, double ry) const {
@@ -371,6 +381,7 @@ void TMetaCanvas::Ellipse(double l, double t, double r, double b) {
     if (rx == 0 || ry == 0) return;
     TPolygonF pts = EllipseArc((l + r) / 2, (t + b) / 2, rx, ry, 0, 2 * Pi);
     pts.pop_back();
+    if (ShapesClockwise()) std::reverse(pts.begin(), pts.end());
     const double box[4] = {l, t, r, b};
     Output({std::move(pts)}, true, true, box);
 }
@@ -392,6 +403,7 @@ void TMetaCanvas::RoundRect(double l, double t, double r, double b, double w, do
     corner(l + rx, t + ry, Pi / 2);
     corner(l + rx, b - ry, Pi);
     corner(r - rx, b - ry, 3 * Pi / 2);
+    if (ShapesClockwise()) std::reverse(pts.begin(), pts.end());
     const double box[4] = {l, t, r, b};
     Output({std::move(pts)}, true, true, box);
 }
@@ -401,9 +413,7 @@ void TMetaCanvas::ArcShape(TArcKind kind, double l, double t, double r, double b
     if (rx == 0 || ry == 0) return;
     const double from = std::atan2(-(start.Y - cy) / ry, (start.X - cx) / rx);
     const double to = std::atan2(-(end.Y - cy) / ry, (end.X - cx) / rx);
-    // The direction is meant as seen on the device: a mirroring map turns it round.
-    const bool mirrored = FTransform.A * FTransform.D - FTransform.B * FTransform.C < 0;
-    const bool clockwise = FState.Clockwise != mirrored;
+    const bool clockwise = ShapesClockwise();
     double sweep = to - from;
     if (!std::isfinite(sweep)) return;
     if (clockwise) {

@@ -166,6 +166,8 @@ private:
     int EllipseSegments(double rx, double ry) const;
     TPolygonF EllipseArc(double cx, double cy, double rx, double ry, double from, double sweep) const;
     TPolygonF Bezier(TPointF p0, TPointF p1, TPointF p2, TPointF p3) const;
+    // True when shapes and arcs run clockwise on the device.
+    bool ShapesClockwise() const;
     // Takes n more points into the path when it has room for them (they are then charged as
     // work); false when the path is full, and the points are dropped.
     bool PathRoom(size_t n);

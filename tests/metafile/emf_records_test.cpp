@@ -96,6 +96,27 @@ TEST(EmfRecords, GeometricPensAreWideCosmeticOnesAreNot) {
     EXPECT_EQ(Count(cosmetic, Blue), 80);
 }
 
+TEST(EmfRecords, ShapesInAPathRunOneWay) {
+    // A rectangle around an ellipse, filled by winding: both run the same way, so the middle
+    // is covered twice and filled; by alternation it is a hole. Turning the arc direction
+    // turns both.
+    auto ring = [](uint32_t fillMode, uint32_t direction) {
+        return Render(RedNoPen()
+                          .Rec(eSetPolyFillMode, {fillMode})
+                          .Rec(57, {direction})
+                          .Rec(eBeginPath, {})
+                          .Box(eRectangle, 0, 0, 100, 100)
+                          .Box(eEllipse, 20, 20, 80, 80)
+                          .Rec(eEndPath, {})
+                          .Rec(eFillPath, {0, 0, 0, 0})
+                          .Bytes());
+    };
+    EXPECT_EQ(At(ring(2, 1), 50, 50), Red);
+    EXPECT_EQ(At(ring(2, 2), 50, 50), Red);
+    EXPECT_EQ(At(ring(1, 1), 50, 50), White);
+    EXPECT_EQ(At(ring(2, 1), 5, 5), Red);
+}
+
 TEST(EmfRecords, PathsFillStrokeAndClip) {
     auto triangle = [](EmfBuilder& e) -> EmfBuilder& {
         return e.Rec(eBeginPath, {})
