@@ -30,12 +30,18 @@ TIcon Load(const Bytes& file) {
 }  // namespace
 
 TEST(PngIconEntries, ShallowEntriesAreExpandedAndTheirTransparentColourClears) {
-    // Indexed, 2 x 1: palette entries 1 and 0; the table of an indexed image is not applied.
+    // Indexed, 2 x 1: palette entries 1 and 0. The alpha table gives entry 0 alpha 0; entries
+    // beyond it stay opaque.
     TIcon indexed = Load(IconWithPng(
         Builder().Header(2, 1, 8, 3).Chunk("PLTE", {10, 20, 30, 40, 50, 60}).Chunk("tRNS", {0}).ImageData({0, 1, 0}).End().Data(), 2));
     EXPECT_EQ(indexed.Image().PixelFormat(), pf32bit);
     EXPECT_EQ(indexed.Image().GetPixel(0, 0), (TRGBQuad{60, 50, 40, 255}));
-    EXPECT_EQ(indexed.Image().GetPixel(1, 0), (TRGBQuad{30, 20, 10, 255}));
+    EXPECT_EQ(indexed.Image().GetPixel(1, 0), (TRGBQuad{30, 20, 10, 0}));
+    // Half-transparent entries at two bits a pixel.
+    TIcon packed = Load(IconWithPng(
+        Builder().Header(2, 1, 2, 3).Chunk("PLTE", {10, 20, 30, 40, 50, 60}).Chunk("tRNS", {255, 128}).ImageData({0, 0x40}).End().Data(), 2));
+    EXPECT_EQ(packed.Image().GetPixel(0, 0), (TRGBQuad{60, 50, 40, 128}));
+    EXPECT_EQ(packed.Image().GetPixel(1, 0), (TRGBQuad{30, 20, 10, 255}));
 
     // Grey with a transparent level: those pixels take alpha 0, the rest stay opaque.
     TIcon grey = Load(IconWithPng(Builder().Header(2, 1, 8, 0).Chunk("tRNS", {0, 7}).ImageData({0, 7, 9}).End().Data(), 2));
