@@ -82,7 +82,7 @@ void DecodePngEntry(const std::vector<uint8_t>& bytes, TBitmap& image) {
     const bool indexed = png.PixelFormat() == pf1bit || png.PixelFormat() == pf4bit || png.PixelFormat() == pf8bit;
     // Two-bit indices sit in a four-bit bitmap spread over its range (index k becomes 5k).
     const int bits = png.BitsPerPixel();
-    const uint32_t spread = depth >= 1 && depth < bits ? ((1u << bits) - 1) / ((1u << depth) - 1) : 1;
+    const uint32_t spread = indexed && depth >= 1 && depth < bits ? ((1u << bits) - 1) / ((1u << depth) - 1) : 1;
     const int32_t w = png.Width(), h = png.Height();
     image.SetPixelFormat(pf32bit);
     image.SetSize(w, h);
