@@ -46,43 +46,15 @@ struct TIconEntry {
     }
 };
 
-// The alpha table of an indexed PNG stream: its "tRNS" chunk ahead of the image data, one
-// alpha a palette entry (entries beyond it are opaque), and the stream's bits per index.
-// Empty for other streams and for streams too broken to walk, which the reader then reports.
-std::vector<uint8_t> IndexedAlphaTable(const std::vector<uint8_t>& png, int& depth) {
-    bool indexed = false;
-    for (size_t pos = sizeof PngSignature; pos + 12 <= png.size();) {
-        const uint32_t length = GetU32BE(png.data() + pos);
-        const uint8_t* type = png.data() + pos + 4;
-        if (length > png.size() - pos - 12) break;
-        const uint8_t* data = type + 4;
-        if (std::memcmp(type, "IHDR", 4) == 0 && length >= 10) {
-            indexed = data[9] == 3;
-            depth = data[8];
-        }
-        if (std::memcmp(type, "tRNS", 4) == 0)
-            return indexed ? std::vector<uint8_t>(data, data + std::min<uint32_t>(length, 256)) : std::vector<uint8_t>{};
-        if (std::memcmp(type, "IDAT", 4) == 0 || std::memcmp(type, "IEND", 4) == 0) break;
-        pos += 12 + static_cast<size_t>(length);
-    }
-    return {};
-}
-
 // Decodes a PNG-compressed entry into a 32-bit bitmap with straight alpha. RGBA entries keep
 // their alpha; indexed entries take theirs from the stream's alpha table; grey and RGB entries
 // are expanded and opaque, except for pixels of the one transparent colour they may name,
 // which take alpha 0 as masked pixels of other entries do. The reader's own message reports a
 // broken entry.
-void DecodePngEntry(const std::vector<uint8_t>& bytes, TBitmap& image) {
-    TReadOnlyMemoryStream entry(bytes.data(), bytes.size());
+void DecodePngEntry(TStream& entry, TBitmap& image) {
     TPNGGraphic png;
     png.LoadFromStream(entry);
-    int depth = 0;
-    const std::vector<uint8_t> alphaTable = IndexedAlphaTable(bytes, depth);
-    const bool indexed = png.PixelFormat() == pf1bit || png.PixelFormat() == pf4bit || png.PixelFormat() == pf8bit;
-    // Two-bit indices sit in a four-bit bitmap spread over its range (index k becomes 5k).
-    const int bits = png.BitsPerPixel();
-    const uint32_t spread = indexed && depth >= 1 && depth < bits ? ((1u << bits) - 1) / ((1u << depth) - 1) : 1;
+    const bool indexAlpha = png.HasIndexAlpha();
     const int32_t w = png.Width(), h = png.Height();
     image.SetPixelFormat(pf32bit);
     image.SetSize(w, h);
@@ -98,9 +70,8 @@ void DecodePngEntry(const std::vector<uint8_t>& bytes, TBitmap& image) {
             out[0] = c.Blue;
             out[1] = c.Green;
             out[2] = c.Red;
-            if (indexed && !alphaTable.empty()) {
-                const uint32_t index = png.GetRawPixel(x, y) / spread;
-                out[3] = index < alphaTable.size() ? alphaTable[index] : 255;
+            if (indexAlpha) {
+                out[3] = png.IndexAlpha(png.GetRawPixel(x, y));
             } else {
                 out[3] = png.Transparent() && RGBColor(c.Red, c.Green, c.Blue) == key ? 0 : 255;
             }
@@ -220,9 +191,7 @@ void TIcon::LoadFromStream(TStream& stream) {
     stream.SetPosition(best.Offset);
     if (best.Png) {
         // A PNG stream ends at its own end chunk; the directory's size of it is not trusted.
-        std::vector<uint8_t> bytes(static_cast<size_t>(end - best.Offset));
-        stream.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-        DecodePngEntry(bytes, image);
+        DecodePngEntry(stream, image);
     } else {
         const TDibInfo info = reader.ReadInfo(true);
         TBitmap colors;

@@ -340,6 +340,7 @@ void TPNGGraphic::ResetLoadState() {
     KeyColor = NoKeyColor;
     BackgroundIndex = -1;
     PaletteEntries = 0;
+    IndexAlphaTable.clear();
     ImageDataSeen = false;
     // The colour manager outlives a load; a gamma or depth of an earlier file must not carry
     // over into this one.
@@ -548,8 +549,18 @@ void TPNGGraphic::ReadTransparency() {
         KeyColor = RGBColor(ColorLevel(BigEndian16(d), BitDepth), ColorLevel(BigEndian16(d + 2), BitDepth),
                             ColorLevel(BigEndian16(d + 4), BitDepth));
     }
-    // Indexed images: the table is read and checked but not applied. Grey and colour images
+    // Indexed images: the table is kept, not applied to the bitmap. Grey and colour images
     // with alpha carry no tRNS.
+    if (ColorType == 3) IndexAlphaTable.assign(d, d + std::min<uint32_t>(ChunkLength, 256));
+}
+
+uint8_t TPNGGraphic::IndexAlpha(uint32_t index) const {
+    // Two-bit indices sit in a four-bit bitmap spread over its range (index k becomes 5k).
+    const int bits = BitsPerPixel();
+    const uint32_t spread = BitDepth >= 1 && BitDepth < bits && bits <= 8 ? ((1u << bits) - 1) / ((1u << BitDepth) - 1) : 1;
+    if (index % spread != 0) return 255;
+    const uint32_t k = index / spread;
+    return k < IndexAlphaTable.size() ? IndexAlphaTable[k] : 255;
 }
 
 TColor TPNGGraphic::BitmapColor(TColor fileColor) const {

@@ -35,6 +35,12 @@ public:
     bool ReadProperties(TStream& stream, uint32_t imageIndex) override;
     void LoadFromStream(TStream& stream) override;
 
+    // After loading an indexed image: the alpha its transparency table gives the bitmap's
+    // palette entry `index` (255 where the table says nothing, and for every other image).
+    // The table is not applied to the bitmap; icons use it for their own alpha.
+    uint8_t IndexAlpha(uint32_t index) const;
+    bool HasIndexAlpha() const { return !IndexAlphaTable.empty(); }
+
 private:
     void ResetLoadState();
     void LoadChunks(TStream& stream);
@@ -81,6 +87,7 @@ private:
     // image data is shown with (-1: none).
     int32_t BackgroundIndex = -1;
     int32_t PaletteEntries = 0;  // entries the PLTE chunk holds (at most 256)
+    std::vector<uint8_t> IndexAlphaTable;  // tRNS of an indexed image, by file index
     bool ImageDataSeen = false;
 
     static constexpr uint32_t NoKeyColor = 0x1FFFFFFF;
