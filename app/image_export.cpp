@@ -1,6 +1,6 @@
 #include "image_export.h"
 
-#include "jpeg_image.h"
+#include "formats/jpeg_image.h"
 
 // Saving to a file makes it in memory first and then replaces the file in one step, so a failed
 // write never leaves a truncated file in place of an existing one.

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "bitmap.h"
-#include "icon.h"
-#include "jpeg_image.h"
+#include "formats/icon.h"
+#include "formats/jpeg_image.h"
 #include "streams.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "bitmap.h"
-#include "metafile.h"
+#include "metafile/metafile.h"
 #include "metafile_builder.h"
 
 namespace fs = std::filesystem;

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "png_graphic.h"
+#include "formats/png_graphic.h"
 #include "streams.h"
 
 namespace fs = std::filesystem;

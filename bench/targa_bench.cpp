@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "streams.h"
-#include "targa.h"
+#include "formats/targa.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "targa.h"
+#include "formats/targa.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return 0;

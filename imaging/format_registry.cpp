@@ -4,14 +4,14 @@
 
 #include "bitmap.h"
 #include "exceptions.h"
-#include "icon.h"
+#include "formats/icon.h"
 #include "image_graphic.h"
-#include "jpeg_image.h"
-#include "metafile.h"
+#include "formats/jpeg_image.h"
+#include "metafile/metafile.h"
 #include "picture.h"
-#include "png_graphic.h"
+#include "formats/png_graphic.h"
 #include "strutils.h"
-#include "targa.h"
+#include "formats/targa.h"
 
 TFileFormatList* FileFormats = nullptr;
 

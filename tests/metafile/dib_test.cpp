@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "metafile_builder.h"
-#include "metafile_dib.h"
+#include "metafile/metafile_dib.h"
 
 using namespace mftest;
 

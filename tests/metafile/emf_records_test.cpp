@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "metafile_builder.h"
-#include "metafile_raster.h"
+#include "metafile/metafile_raster.h"
 
 using namespace mftest;
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bitmap.h"
-#include "metafile.h"
+#include "metafile/metafile.h"
 #include "streams.h"
 
 namespace mftest {

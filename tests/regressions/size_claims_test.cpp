@@ -11,7 +11,7 @@
 
 #include "exceptions.h"
 #include "image_graphic.h"
-#include "png_graphic.h"
+#include "formats/png_graphic.h"
 #include "streams.h"
 
 namespace {

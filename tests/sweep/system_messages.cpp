@@ -6,11 +6,11 @@
 #include <jpeglib.h>
 
 #include "color_manager.h"
-#include "dib_reader.h"
+#include "formats/dib_reader.h"
 #include "exceptions.h"
 #include "image_graphic.h"
-#include "jpeg_image.h"
-#include "metafile.h"
+#include "formats/jpeg_image.h"
+#include "metafile/metafile.h"
 #include "vtf_helper.h"
 
 namespace sweep {

@@ -9,7 +9,7 @@
 
 #include "exceptions.h"
 #include "png_builder.h"
-#include "png_graphic.h"
+#include "formats/png_graphic.h"
 #include "streams.h"
 
 using namespace pngtest;

@@ -9,7 +9,7 @@
 #include "format_registry.h"
 #include "picture.h"
 #include "streams.h"
-#include "targa.h"
+#include "formats/targa.h"
 #include "test_support.h"
 
 namespace {

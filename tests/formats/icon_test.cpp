@@ -6,7 +6,7 @@
 #include <set>
 
 #include "file_builder.h"
-#include "icon.h"
+#include "formats/icon.h"
 #include "test_support.h"
 
 using namespace testfiles;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "exceptions.h"
-#include "icon.h"
+#include "formats/icon.h"
 #include "png_builder.h"
 #include "streams.h"
 

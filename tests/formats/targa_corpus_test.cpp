@@ -22,7 +22,7 @@
 
 #include "exceptions.h"
 #include "streams.h"
-#include "targa.h"
+#include "formats/targa.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

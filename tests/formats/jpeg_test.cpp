@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "file_builder.h"
-#include "jpeg_image.h"
+#include "formats/jpeg_image.h"
 #include "test_support.h"
 
 using namespace testfiles;

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "png_graphic.h"
+#include "formats/png_graphic.h"
 #include "streams.h"
 #include "test_support.h"
 
