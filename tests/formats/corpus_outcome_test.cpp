@@ -1,0 +1,179 @@
+// The readers against the corpus outcome tables: every file of a format folder, generated and
+// public, is loaded as the viewer loads it and must reach the outcome its table row gives.
+//
+//   ok     the file loads and matches its reference exactly, or near it: the largest channel
+//          difference is at most 2 or the PSNR is at least 40 dB. An image without alpha is
+//          also compared with the reference drawn over white, as a viewer shows transparency,
+//          and a second reference (".ref2.png", where two decoders disagree) counts as well.
+//   error  the load raises one of the program's exceptions.
+//   empty  the load raises, or gives no pixels, or a single colour.
+//   loads  the file has no independent reference: it must load.
+//   any    the file is damaged or its references disagree: anything but a crash.
+//
+// A reader whose documented behaviour parts from a reference lists the file in Departures
+// with the reason; such a file must still load, but its pixels are not compared.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bitmap.h"
+#include "exceptions.h"
+#include "format_registry.h"
+#include "picture.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+// The corpus folders whose readers are checked here, one per format.
+// (The platform's own formats, Targa and PNG have corpus tests of their own.)
+const std::vector<const char*> Folders = {
+};
+
+struct Departure {
+    const char* Path;  // "synthetic/..." or "public/...", then the path of the outcome table
+    const char* Why;
+};
+
+const std::vector<Departure> Departures = {
+};
+
+const char* DepartureFor(const std::string& path) {
+    for (const Departure& d : Departures)
+        if (path == d.Path) return d.Why;
+    return nullptr;
+}
+
+struct Outcome {
+    bool Loaded = false;
+    std::string Error;
+    TBitmap Shown;
+};
+
+Outcome LoadAsViewer(const fs::path& file) {
+    Outcome out;
+    try {
+        TPicture picture;
+        picture.LoadFromFile(file.string());
+        out.Shown.Assign(*picture.Graphic());
+        out.Loaded = true;
+    } catch (const Exception& e) {
+        out.Error = e.Message();
+    }
+    return out;
+}
+
+// Largest channel difference and PSNR over red, green and blue; false when the sizes differ.
+bool Measure(const RgbaImage& ref, const RgbaImage& actual, int& maxDiff, double& psnr) {
+    if (ref.Width != actual.Width || ref.Height != actual.Height) return false;
+    maxDiff = 0;
+    double squares = 0;
+    size_t n = static_cast<size_t>(ref.Width) * ref.Height;
+    for (size_t i = 0; i < n; ++i)
+        for (int ch = 0; ch < 3; ++ch) {
+            int d = std::abs(int(ref.Pixels[i * 4 + ch]) - int(actual.Pixels[i * 4 + ch]));
+            maxDiff = std::max(maxDiff, d);
+            squares += double(d) * d;
+        }
+    double mse = n ? squares / (n * 3.0) : 0.0;
+    psnr = mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
+    return true;
+}
+
+RgbaImage OverWhite(RgbaImage image) {
+    for (size_t i = 0; i + 3 < image.Pixels.size(); i += 4) {
+        int a = image.Pixels[i + 3];
+        for (int ch = 0; ch < 3; ++ch)
+            image.Pixels[i + ch] = uint8_t((image.Pixels[i + ch] * a + 255 * (255 - a) + 127) / 255);
+        image.Pixels[i + 3] = 255;
+    }
+    return image;
+}
+
+// "" when the bitmap matches one of the file's references under the rule above, else why not.
+std::string MatchReferences(const fs::path& file, const TBitmap& shown) {
+    RgbaImage actual = ToRgba(shown);
+    bool hasAlpha = shown.PixelFormat() == pf32bit;
+    std::string best = "no reference";
+    auto consider = [&](const RgbaImage& ref) {
+        int maxDiff = 0;
+        double psnr = 0;
+        if (!Measure(ref, actual, maxDiff, psnr)) {
+            best = "size " + std::to_string(actual.Width) + "x" + std::to_string(actual.Height) + ", reference " +
+                   std::to_string(ref.Width) + "x" + std::to_string(ref.Height);
+            return false;
+        }
+        if (maxDiff <= 2 || psnr >= 40.0) return true;
+        best = "largest difference " + std::to_string(maxDiff) + ", PSNR " + std::to_string(psnr);
+        return false;
+    };
+    fs::path refPath = file.string() + ".ref.png";
+    if (fs::exists(refPath)) {
+        RgbaImage ref = ReadPng(refPath);
+        if (consider(ref)) return "";
+        if (!hasAlpha && consider(OverWhite(ref))) return "";
+    }
+    fs::path ref2Path = file.string() + ".ref2.png";
+    if (fs::exists(ref2Path) && consider(ReadPng(ref2Path))) return "";
+    return best;
+}
+
+bool SingleColour(const TBitmap& bitmap) {
+    if (bitmap.Width() == 0 || bitmap.Height() == 0) return true;
+    RgbaImage image = ToRgba(bitmap);
+    for (size_t i = 4; i < image.Pixels.size(); i += 4)
+        if (std::memcmp(&image.Pixels[i], &image.Pixels[0], 3) != 0) return false;
+    return true;
+}
+
+class CorpusOutcome : public ::testing::TestWithParam<const char*> {
+protected:
+    static void SetUpTestSuite() { InitializeFileFormats(); }
+    static void TearDownTestSuite() { FinalizeFileFormats(); }
+};
+
+TEST_P(CorpusOutcome, EveryFileReachesItsExpectedOutcome) {
+    REQUIRE_CORPUS();
+    const std::string folder = GetParam();
+    int checked = 0;
+    for (const char* set : {"synthetic", "public"}) {
+        fs::path root = CorpusDir() / set;
+        for (const TsvRow& row : ReadTsv(root / "EXPECT.tsv")) {
+            std::string path = Field(row, "path");
+            if (path.compare(0, folder.size() + 1, folder + "/") != 0) continue;
+            std::string expected = Field(row, "expected_outcome");
+            SCOPED_TRACE(std::string(set) + "/" + path + " (expected " + expected + ")");
+            Outcome got = LoadAsViewer(root / path);
+            ++checked;
+            if (expected == "any") continue;
+            if (expected == "error") {
+                EXPECT_FALSE(got.Loaded) << "loaded " << got.Shown.Width() << "x" << got.Shown.Height();
+            } else if (expected == "empty") {
+                EXPECT_TRUE(!got.Loaded || SingleColour(got.Shown)) << "loaded a picture";
+            } else if (expected == "loads") {
+                EXPECT_TRUE(got.Loaded) << got.Error;
+            } else if (expected == "ok") {
+                if (!got.Loaded) {
+                    ADD_FAILURE() << got.Error;
+                } else if (DepartureFor(std::string(set) + "/" + path) == nullptr) {
+                    EXPECT_EQ(MatchReferences(root / path, got.Shown), "");
+                }
+            } else {
+                ADD_FAILURE() << "unknown outcome";
+            }
+        }
+    }
+    EXPECT_GT(checked, 0) << "no rows for " << folder;
+}
+
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusOutcome);
+INSTANTIATE_TEST_SUITE_P(Readers, CorpusOutcome, ::testing::ValuesIn(Folders),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+}  // namespace
