@@ -364,8 +364,12 @@ void TColorManager::SetSourceModel(TPixelModel model) { Describe(FSourceScheme, 
 
 void TColorManager::SetTargetModel(TPixelModel model) { Describe(FTargetScheme, model, FChanged); }
 
+unsigned TColorManager::TargetDepth() const {
+    return FTargetSPP == 1 && (FTargetBPS == 2 || FTargetBPS == 3) ? 4u : FTargetBPS;
+}
+
 TPixelFormat TColorManager::TargetBitmapFormat() const {
-    const unsigned bps = FTargetBPS;
+    const unsigned bps = TargetDepth();
     switch (FTargetSPP) {
         case 1:
             if (bps == 1) return pf1bit;
@@ -381,26 +385,15 @@ TPixelFormat TColorManager::TargetBitmapFormat() const {
 void TColorManager::SetGammaPair(float imageGamma, float screenGamma) {
     FMainGamma = (std::isfinite(imageGamma) && imageGamma > 0) ? imageGamma : 1.0f;
     FDisplayGamma = (std::isfinite(screenGamma) && screenGamma > 0) ? screenGamma : 2.2f;
-    // The table has 256 entries and is only ever indexed by 8-bit values; a 16-bit target
-    // with a source below 8 bits would ask for 65536 entries, so the range stops at 255 and
-    // the entries beyond a smaller range keep their values.
-    int n = FSourceBPS >= 8 ? 255 : (1 << FTargetBPS) - 1;
-    n = std::min(n, 255);
-    // Entries beyond the new range keep what the previous pair gave them: a pair still
-    // waiting to be computed is computed first.
-    if (FGammaPending && n < FGammaRange) BuildGammaTable();
-    FGammaRange = n;
-    FGammaTop = FTargetBPS >= 8 ? 255 : (1 << FTargetBPS) - 1;
     FGammaExponent = 1.0 / (static_cast<double>(FMainGamma) * static_cast<double>(FDisplayGamma));
     if (!std::isfinite(FGammaExponent)) FGammaExponent = 1.0;
     FGammaPending = true;
 }
 
 void TColorManager::BuildGammaTable() const {
-    const int n = FGammaRange, m = FGammaTop;
-    for (int i = 0; i <= n; ++i) {
-        double v = std::nearbyint(std::pow(static_cast<double>(i) / n, FGammaExponent) * m);
-        FGammaTable[static_cast<size_t>(i)] = static_cast<uint8_t>(std::clamp(v, 0.0, static_cast<double>(m)));
+    for (int i = 0; i <= 255; ++i) {
+        double v = std::nearbyint(std::pow(i / 255.0, FGammaExponent) * 255);
+        FGammaTable[static_cast<size_t>(i)] = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
     }
     FGammaPending = false;
 }
@@ -446,7 +439,7 @@ void TColorManager::SelectConverter() {
     FTargetOptions = static_cast<TConversionFlags>(FTargetHasAlpha ? (FTargetOptions | cfAlphaChannel)
                                                                    : (FTargetOptions & ~cfAlphaChannel));
 
-    const unsigned sb = FSourceBPS, tb = FTargetBPS;
+    const unsigned sb = FSourceBPS, tb = TargetDepth();
     const bool toRGB = IsRGBOrder(FTargetScheme), toBGR = IsBGROrder(FTargetScheme);
     switch (FSourceScheme) {
         case pmIndexed:
@@ -539,7 +532,7 @@ void TColorManager::RowIndexed16ToPacked(const uint8_t* const* planes, size_t, u
                                          uint8_t mask) {
     const uint8_t* src = planes[0];
     const bool swap = FSourceOptions & cfSwapBytes;
-    const unsigned tb = FTargetBPS;
+    const unsigned tb = TargetDepth();
     const uint32_t top = (1u << tb) - 1;
     ForEachPixel(count, mask, [&](size_t t, size_t s) {
         uint32_t v = Load16(src + 2 * s, swap);
@@ -562,7 +555,7 @@ void TColorManager::RowPackedToIndexed16(const uint8_t* const* planes, size_t, u
 void TColorManager::RowPackedToPacked(const uint8_t* const* planes, size_t, uint8_t* target, uint32_t count,
                                       uint8_t mask) {
     const uint8_t* src = planes[0];
-    const unsigned sb = FSourceBPS, tb = FTargetBPS;
+    const unsigned sb = FSourceBPS, tb = TargetDepth();
     if (sb == tb && mask == 0xFF) {
         std::memmove(target, src, (size_t{count} * sb + 7) / 8);
         return;
@@ -592,7 +585,7 @@ void TColorManager::RowPackedToPacked(const uint8_t* const* planes, size_t, uint
 
 void TColorManager::RowGray8And16(const uint8_t* const* planes, size_t planeCount, uint8_t* target, uint32_t count,
                                   uint8_t mask) {
-    const unsigned sb = FSourceBPS, tb = FTargetBPS;
+    const unsigned sb = FSourceBPS, tb = TargetDepth();
     if ((sb != 8 && sb != 16) || (tb != 8 && tb != 16)) return;
     const uint8_t* src = planes[0];
     const bool swap = FSourceOptions & cfSwapBytes;
@@ -629,7 +622,7 @@ void TColorManager::RowRGBSwapOrder(const uint8_t* const* planes, size_t planeCo
 
 void TColorManager::RowRGBFamily(const uint8_t* const* planes, size_t planeCount, uint8_t* target, uint32_t count,
                                  uint8_t mask, bool exchangeRedBlue) {
-    const unsigned sb = FSourceBPS, tb = FTargetBPS;
+    const unsigned sb = FSourceBPS, tb = TargetDepth();
     if ((sb != 8 && sb != 16) || (tb != 8 && tb != 16)) return;
     const bool planar = planeCount > 1;
     RequirePlanes(planeCount, FSourceHasAlpha ? 4 : 3);
@@ -719,7 +712,7 @@ void TColorManager::RowCMYKToRGB(const uint8_t* const* planes, size_t planeCount
 
 void TColorManager::RowCMYK(const uint8_t* const* planes, size_t planeCount, uint8_t* target, uint32_t count,
                             uint8_t mask, bool rgbOrder) {
-    const unsigned sb = FSourceBPS, tb = FTargetBPS;
+    const unsigned sb = FSourceBPS, tb = TargetDepth();
     if ((sb != 8 && sb != 16) || (tb != 8 && tb != 16)) return;
     const bool wideSource = sb == 16, wideTarget = tb == 16;
     const bool swap = FSourceOptions & cfSwapBytes;
@@ -770,7 +763,7 @@ void TColorManager::RowLabToRGB(const uint8_t* const* planes, size_t planeCount,
 
 void TColorManager::RowLab(const uint8_t* const* planes, size_t planeCount, uint8_t* target, uint32_t count,
                            uint8_t mask, bool rgbOrder) {
-    const unsigned sb = FSourceBPS, tb = FTargetBPS;
+    const unsigned sb = FSourceBPS, tb = TargetDepth();
     if ((sb != 8 && sb != 16) || (tb != 8 && tb != 16)) return;
     RequirePlanes(planeCount, 3);
     const bool wideSource = sb == 16, wideTarget = tb == 16;
@@ -828,7 +821,7 @@ void TColorManager::RowYCCToRGB(const uint8_t* const* planes, size_t planeCount,
 
 void TColorManager::RowYCC(const uint8_t* const* planes, size_t planeCount, uint8_t* target, uint32_t count,
                            uint8_t mask, bool rgbOrder) {
-    const unsigned sb = FSourceBPS, tb = FTargetBPS;
+    const unsigned sb = FSourceBPS, tb = TargetDepth();
     if ((sb != 8 && sb != 16) || (tb != 8 && tb != 16)) return;
     RequirePlanes(planeCount, 3);
     const bool wideSource = sb == 16, wideTarget = tb == 16;
@@ -941,14 +934,21 @@ TPalette TColorManager::BuildColorPalette(std::span<const void* const> sources, 
         }
     }
 
-    // Indices were rescaled to the target depth by the row converters; spread the entries
-    // the same way so that target index j shows source entry j * S / T. Sources deeper than
-    // 8 bits have more indices than a palette has entries, so they are not respread.
-    const unsigned sb = FSourceBPS, tb = FTargetBPS;
+    // Indices were rescaled to the target depth by the row converters (v * T / S, rounded
+    // down); spread the entries so that target index j shows the source entry it came from.
+    // Narrowing takes entry j * S / T. Widening rounds up: where S does not divide T (3 bits
+    // to 4) rounding down would show index 2, written for source index 1, as entry 0.
+    // Sources deeper than 8 bits have more indices than a palette has entries, so they are not
+    // respread.
+    const unsigned sb = FSourceBPS, tb = TargetDepth();
     const uint32_t sourceTop = (1u << sb) - 1, targetTop = (1u << tb) - 1;
     if (tb <= 8 && sb <= 8 && sourceTop != targetTop) {
         TPalette spread(static_cast<int>(targetTop + 1));
-        for (uint32_t j = 0; j <= targetTop; ++j) spread[static_cast<int>(j)] = colors[j * sourceTop / targetTop];
+        for (uint32_t j = 0; j <= targetTop; ++j) {
+            const uint32_t from = sourceTop > targetTop ? j * sourceTop / targetTop
+                                                        : (j * sourceTop + targetTop - 1) / targetTop;
+            spread[static_cast<int>(j)] = colors[from];
+        }
         return spread;
     }
     TPalette palette(entries);
@@ -957,7 +957,7 @@ TPalette TColorManager::BuildColorPalette(std::span<const void* const> sources, 
 }
 
 TPalette TColorManager::BuildGrayPalette(bool minimumIsWhite) {
-    const int bits = std::min(FTargetBPS * FTargetSPP, 8);
+    const int bits = std::min(static_cast<int>(TargetDepth()) * FTargetSPP, 8);
     const int entries = 1 << bits;
     const int step = 255 / (entries - 1);
     const bool gamma = FTargetOptions & cfGamma;

@@ -150,6 +150,9 @@ private:
 
     void SelectConverter();
     void BuildGammaTable() const;
+    // The depth rows are written at: a one-sample target of 2 or 3 bits is written at 4 bits,
+    // the depth of the bitmap TargetBitmapFormat gives for it.
+    unsigned TargetDepth() const;
     void BuildYCCTables(int crCentre, int cbCentre);
     void RequirePlanes(size_t planeCount, size_t needed) const;
 
@@ -191,12 +194,11 @@ private:
     uint8_t FTargetSPP = 3;
     float FMainGamma = 1.0f;
     float FDisplayGamma = 2.2f;
-    // The table and the range it was asked for: entries 0..FGammaRange map 0..FGammaRange to
-    // 0..FGammaTop with exponent FGammaExponent; FGammaPending until it has been computed.
+    // Entries 0..255 map 8-bit values to 8-bit values with exponent FGammaExponent, whatever the
+    // depths: every user (row converters, palettes) looks it up with 8-bit values and wants
+    // 8-bit results. FGammaPending until it has been computed.
     mutable std::array<uint8_t, 256> FGammaTable{};
     mutable bool FGammaPending = false;
-    int FGammaRange = 255;
-    int FGammaTop = 255;
     double FGammaExponent = 1.0;
     std::array<float, 3> FYCbCrCoefficients{0.299f, 0.587f, 0.114f};
     uint8_t FHSubsampling = 1;

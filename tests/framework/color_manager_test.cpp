@@ -391,14 +391,20 @@ TEST(ColorManagerGamma, TableFollowsTheGammaPairAndStaysInBounds) {
     cm.SetGammaPair(0.0f, -1.0f);  // fall back to 1.0 and 2.2
     EXPECT_FLOAT_EQ(cm.ScreenGamma(), 2.2f);
     EXPECT_EQ(cm.GammaTable()[128], 186);
-    // A source below 8 bits with a 16-bit target would ask for 65536 entries of the 256.
-    cm.SetSourceSampleBits(4);
-    cm.SetTargetSampleBits(16);
-    cm.SetGammaPair(1.0f, 1.0f);
-    EXPECT_EQ(cm.GammaTable()[200], 200);
-    cm.SetTargetSampleBits(4);  // 16 levels of 0..15
-    cm.SetGammaPair(1.0f, 1.0f);
-    EXPECT_EQ(cm.GammaTable()[15], 15);
+    // Every user looks the table up with 8-bit values, so it spans 0..255 at any depth: the
+    // pair 1 and 1 is the identity also with 4 bits in and out (it was scaled to 0..15).
+    for (int bits : {4, 16}) {
+        cm.SetSourceSampleBits(4);
+        cm.SetTargetSampleBits(bits);
+        cm.SetGammaPair(1.0f, 1.0f);
+        for (int v : {15, 17, 200, 255}) EXPECT_EQ(cm.GammaTable()[v], v) << bits << " bits";
+    }
+    cm.SetTargetSampleBits(4);
+    cm.SetTargetFlags(cfGamma);
+    const uint8_t colour[3] = {200, 100, 10};
+    EXPECT_EQ(cm.BuildColorPalette({colour}, rpInterleaved8, 1, false)[0], (TPaletteEntry{200, 100, 10, 0}));
+    cm.SetTargetSampleCount(1);
+    EXPECT_EQ(cm.BuildGrayPalette(false)[2].Red, 34);
 }
 
 TEST(ColorManagerPalette, GrayRamps) {
@@ -411,10 +417,13 @@ TEST(ColorManagerPalette, GrayRamps) {
     EXPECT_EQ(black[1], (TPaletteEntry{255, 255, 255, 0}));
     EXPECT_EQ(white[0], (TPaletteEntry{255, 255, 255, 0}));
     EXPECT_EQ(white[1], (TPaletteEntry{0, 0, 0, 0}));
-    cm.SetTargetSampleBits(2);
-    EXPECT_EQ(cm.BuildGrayPalette(false)[2].Green, 170);
-    cm.SetTargetSampleBits(3);
-    EXPECT_EQ(cm.BuildGrayPalette(false)[7].Red, 252);  // step 255 / 7 = 36
+    // 2 and 3 bits are shown at 4 bits, the depth of their bitmap: 16 levels, step 17.
+    for (int bits : {2, 3}) {
+        cm.SetTargetSampleBits(bits);
+        TPalette ramp = cm.BuildGrayPalette(false);
+        ASSERT_EQ(ramp.Count(), 16);
+        EXPECT_EQ(ramp[10].Green, 170);
+    }
     cm.SetTargetSampleBits(16);  // bits times samples stop at 8
     cm.SetTargetSampleCount(3);
     EXPECT_EQ(cm.BuildGrayPalette(false).Count(), 256);
@@ -447,18 +456,46 @@ TEST(ColorManagerPalette, ReadsEveryRawLayout) {
     EXPECT_EQ(MessageOf([&] { cm.BuildColorPalette({r, g}, rpPlanar8, 2, false); }), gesInvalidPixelScheme);
 }
 
+// A one-sample target of 2 or 3 bits gets a 4-bit bitmap: the rows must be written at 4 bits
+// and every pixel must show, through the palette, the entry its source index names.
+TEST(ColorManagerPalette, ShallowIndexedTargetsAgreeWithTheirBitmap) {
+    for (int bits : {2, 3}) {
+        SCOPED_TRACE(std::to_string(bits) + " bits");
+        TColorManager cm;
+        Describe(cm, {pmIndexed, pmIndexed, bits, bits});
+        cm.SetSourceSampleCount(1);
+        cm.SetTargetSampleCount(1);
+        ASSERT_EQ(cm.TargetBitmapFormat(), pf4bit);
+        const int count = 1 << bits;
+        Bytes colours(static_cast<size_t>(count) * 3);
+        for (size_t i = 0; i < colours.size(); ++i) colours[i] = static_cast<uint8_t>(30 * (i / 3) + i % 3);
+        TPalette palette = cm.BuildColorPalette({colours.data()}, rpInterleaved8, count, false);
+        // Indices 0, 1, ... packed at the source depth, most significant bit first.
+        Bytes source(4, 0);
+        for (int i = 0; i < count; ++i)
+            for (int b = 0; b < bits; ++b)
+                if ((i >> (bits - 1 - b)) & 1) source[(i * bits + b) / 8] |= uint8_t(0x80 >> ((i * bits + b) % 8));
+        Bytes row(4, 0);
+        cm.ConvertLine({source.data()}, row.data(), count, 0xFF);
+        for (int i = 0; i < count; ++i) {
+            const int pixel = (row[static_cast<size_t>(i / 2)] >> (i % 2 ? 0 : 4)) & 0x0F;
+            EXPECT_EQ(palette[pixel].Red, 30 * i) << "index " << i;
+        }
+    }
+}
+
 TEST(ColorManagerPalette, CountsAndDepthRespread) {
     TColorManager cm;
     Bytes many(300 * 3);
     for (size_t i = 0; i < many.size(); ++i) many[i] = static_cast<uint8_t>(i / 3);
     EXPECT_EQ(cm.BuildColorPalette({many.data()}, rpInterleaved8, 300, false).Count(), 256);
 
-    // 2-bit indices shown at 4 bits: index j shows entry j * 3 / 15, as the rows were scaled.
+    // 2-bit indices shown at 4 bits: the rows scale index v to v * 5, which shows entry v.
     cm.SetSourceSampleBits(2);
     cm.SetTargetSampleBits(4);
     TPalette up = cm.BuildColorPalette({many.data()}, rpInterleaved8, 4, false);
     ASSERT_EQ(up.Count(), 16);
-    EXPECT_EQ(up[4].Red, 0);
+    EXPECT_EQ(up[0].Red, 0);
     EXPECT_EQ(up[5].Red, 1);
     EXPECT_EQ(up[15].Red, 3);
     // 8-bit indices shown at 4 bits: index j shows entry j * 17.
