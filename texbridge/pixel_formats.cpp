@@ -108,7 +108,8 @@ void DecodePixelRow(uint32_t format, const uint8_t* s, uint32_t width, uint8_t* 
             for (uint32_t x = 0; x < width; ++x, s += 3, d += 4) PutBluescreen(d, s[2], s[1], s[0]);
             break;
         case fmtARGB8888:
-            for (uint32_t x = 0; x < width; ++x, s += 4, d += 4) Put4(d, s[1], s[2], s[3], s[0]);
+            // Stored green, blue, alpha, red, as the tools that write such files store it.
+            for (uint32_t x = 0; x < width; ++x, s += 4, d += 4) Put4(d, s[3], s[0], s[1], s[2]);
             break;
         case fmtBGRA8888:
             for (uint32_t x = 0; x < width; ++x, s += 4, d += 4) Put4(d, s[2], s[1], s[0], s[3]);
