@@ -41,16 +41,21 @@ bool IsAcceptedFileName(const std::string& name, const std::vector<std::string>&
     return std::binary_search(accepted.begin(), accepted.end(), ext, LessText);
 }
 
-int32_t FileAttributesOf(const std::string& fullPath, const std::string& name) {
+int32_t FileAttributesOf(const std::string& fullPath, const std::string& name, unsigned char listedType) {
+    int32_t attr = 0;
+    if (!name.empty() && name[0] == '.') attr |= faHidden;
     struct stat st {};
     // A link whose target is gone is still an entry of the folder: it is listed by the link's
     // own attributes, and its thumbnail then fails like any unreadable file's.
-    if (::stat(fullPath.c_str(), &st) != 0 && ::lstat(fullPath.c_str(), &st) != 0) return -1;
-    int32_t attr = 0;
+    if (::stat(fullPath.c_str(), &st) != 0 && ::lstat(fullPath.c_str(), &st) != 0) {
+        // Nothing can be learnt of the entry (a folder the user may list but not search): the
+        // listing itself still tells a folder from a file, and a file is listed so that its
+        // thumbnail fails as any unreadable file's does.
+        return attr | (listedType == DT_DIR ? faDirectory : faArchive);
+    }
     if (S_ISDIR(st.st_mode)) attr |= faDirectory;
     if (S_ISREG(st.st_mode)) attr |= faArchive;
     if ((st.st_mode & S_IWUSR) == 0) attr |= faReadOnly;
-    if (!name.empty() && name[0] == '.') attr |= faHidden;
     return attr;
 }
 
@@ -86,8 +91,8 @@ bool TBrowserList::ScanFolder(const std::string& path, const std::vector<std::st
         // call) are only fetched for names that pass it; the outcome is the same.
         if (!IsAcceptedFileName(name, accepted)) continue;
         std::string fullPath = folder + name;
-        int32_t attr = FileAttributesOf(fullPath, name);
-        if (attr < 0 || attr == faDirectory) continue;
+        int32_t attr = FileAttributesOf(fullPath, name, d->d_type);
+        if (attr == faDirectory) continue;
 
         auto entry = std::make_unique<TFileEntry>();
         entry->Name = name;

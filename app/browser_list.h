@@ -24,7 +24,9 @@ std::vector<std::string> BuildAcceptedExtensions(const std::vector<std::string>&
 // The listing's extension test: a registered extension in any case, or ".vtf" exactly.
 bool IsAcceptedFileName(const std::string& name, const std::vector<std::string>& accepted);
 // Windows-style attributes of a folder entry: directory 16, read-only 1, hidden 2, archive 32.
-int32_t FileAttributesOf(const std::string& fullPath, const std::string& name);
+// listedType is the kind the directory listing gave (its d_type; 0 when unknown), used when the
+// entry itself cannot be examined.
+int32_t FileAttributesOf(const std::string& fullPath, const std::string& name, unsigned char listedType = 0);
 
 struct TScanHooks {
     bool LoadAll = false;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -64,6 +66,41 @@ TEST(FolderScan, FolderWithMoreThanTheDirectoryAttributeGoesThroughTheNameTest) 
     TBrowserList list;
     ASSERT_TRUE(list.ScanFolder(dir.Path().string(), RegisteredAccepted(), {}));
     EXPECT_EQ(Names(list), (std::vector<std::string>{".hidden.png", "broken.bmp"}));
+}
+
+// In a folder the user may list but not search, nothing but the names can be read: the files
+// are listed all the same (their thumbnails fail) and sub-folders are still skipped. The scan
+// runs in a child process that drops root's rights, which would otherwise search anything.
+TEST(FolderScan, EntriesThatCannotBeExaminedAreListedByTheirKind) {
+    ScratchDir dir;
+    const auto folder = dir / "listable";
+    std::filesystem::create_directory(folder);
+    Touch(folder / "a.bmp");
+    Touch(folder / "b.png");
+    std::filesystem::create_directory(folder / "sub.png");
+    ::chmod(folder.c_str(), 0744);  // read for all, search for the owner only
+    const std::vector<std::string> accepted = RegisteredAccepted();
+
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(90);
+        if (::geteuid() != 0) ::chmod(folder.c_str(), 0444);  // not root: take our own search right
+        TBrowserList list;
+        std::string status;
+        TScanHooks hooks;
+        hooks.SetStatus = [&](const std::string& s) { status = s; };
+        list.ScanFolder(folder.string(), accepted, hooks);
+        const bool listed = Names(list) == std::vector<std::string>{"a.bmp", "b.png"} &&
+                            status == "2 images found \\ 0 loaded";
+        ::_exit(listed ? 0 : 1);
+    }
+    int wstatus = 0;
+    ASSERT_EQ(::waitpid(child, &wstatus, 0), child);
+    ::chmod(folder.c_str(), 0755);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    ASSERT_NE(WEXITSTATUS(wstatus), 90) << "could not drop root's rights";
+    EXPECT_EQ(WEXITSTATUS(wstatus), 0) << "the files were not listed with their status text";
 }
 
 TEST(FolderScan, MissingFolderGivesAnEmptyListAndLeavesTheStatus) {
