@@ -32,6 +32,10 @@ std::optional<std::string> SectionOf(const std::string& line) {
     return Trim(t.substr(1, close - 1));
 }
 
+bool EnclosedInQuotes(const std::string& v) {
+    return v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
+}
+
 bool IsComment(const std::string& trimmed) { return trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#'; }
 
 // Splits a "key=value" line; false for lines without "=" and for comments.
@@ -78,8 +82,9 @@ std::optional<std::string> Lookup(const std::vector<std::string>& lines, const s
     std::string k, v;
     for (size_t i = span.Begin; i < span.End; ++i)
         if (SplitKeyValue(lines[i], k, v) && SameTextAscii(k, key)) {
-            // One pair of enclosing quotes is taken off, as the writer adds them.
-            if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+            // One pair of enclosing quotes, double or single, is taken off, as the profile
+            // functions do; the writer adds double ones.
+            if (EnclosedInQuotes(v)) v = v.substr(1, v.size() - 2);
             return v;
         }
     return std::nullopt;
@@ -142,7 +147,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     // such values are written inside quotes of their own.
     const bool quoted = !value.empty() && (std::isspace(static_cast<unsigned char>(value.front())) ||
                                            std::isspace(static_cast<unsigned char>(value.back())) ||
-                                           (value.size() >= 2 && value.front() == '"' && value.back() == '"'));
+                                           EnclosedInQuotes(value));
     const std::string entry = key + "=" + (quoted ? "\"" + value + "\"" : value);
     SectionSpan span = FindSection(lines, section);
     if (span.Begin == std::string::npos) {

@@ -76,12 +76,16 @@ TEST(IniFile, ValuesThatLinesCannotHoldAsTheyStand) {
     auto file = dir / "pictolan.ini";
     TIniFile ini(file.string());
     // Blanks at either end and enclosing quotes survive a round trip.
-    for (const std::string path : {"/tmp/b ", " /lead", "\"/quoted\"", "/in\"side", "\""}) {
+    for (const std::string path : {"/tmp/b ", " /lead", "\"/quoted\"", "/in\"side", "\"", "'/single'"}) {
         ini.WriteString("General", "Path", path);
         EXPECT_EQ(ini.ReadString("General", "Path", "?"), path);
     }
     WriteText(file, "[General]\nPath=\"/x \"\n");
     EXPECT_EQ(ini.ReadString("General", "Path", "?"), "/x ");
+    // A hand-edited value in single quotes loses them too, as the profile functions do.
+    WriteText(file, "[General]\nPath='/home/me/pics'\nOdd='x\"\n");
+    EXPECT_EQ(ini.ReadString("General", "Path", "?"), "/home/me/pics");
+    EXPECT_EQ(ini.ReadString("General", "Odd", "?"), "'x\"");
 
     // A line break would start a section of its own: refused, the file as it was.
     ini.WriteString("General", "Path", "/ok");
