@@ -270,8 +270,8 @@ QWidget* TfrmMain::CreateRightPanel() {
     auto makeButton = [this](const char* name, const char* hint, const QIcon& icon, int tag, bool checkable) {
         auto* b = new QToolButton(ToolBarBrowser);
         b->setObjectName(name);
+        // A hint, not a status tip: the status panel shows only what SetStatus put there.
         b->setToolTip(hint);
-        b->setStatusTip(hint);
         b->setIcon(icon);
         b->setAutoRaise(true);
         b->setCheckable(checkable);

@@ -11,7 +11,10 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QStatusBar>
+#include <QToolBar>
 #include <QToolButton>
+#include <QEnterEvent>
 #include <QTreeView>
 
 #include <fstream>
@@ -503,3 +506,24 @@ TEST_F(MainWindowTest, HiddenFoldersCanBeChosen) {
     EXPECT_EQ(form->Files().Count(), 1);
     EXPECT_TRUE(errors.empty());
 }
+
+namespace {
+
+// The browser bar's hints are tool tips: hovering a button leaves the status text as it was
+// (a status tip would put the hint in its place).
+TEST_F(MainWindowTest, BrowserBarHintsLeaveTheStatusText) {
+    auto form = Open();
+    form->show();
+    form->SetStatus("3 images found \\ 1 loaded");
+    for (QToolButton* button : form->ToolBarBrowser->findChildren<QToolButton*>()) {
+        if (!button->objectName().startsWith("tbbtn")) continue;
+        SCOPED_TRACE(button->objectName().toStdString());
+        EXPECT_FALSE(button->toolTip().isEmpty());
+        QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+        QCoreApplication::sendEvent(button, &enter);
+        EXPECT_EQ(form->StatusBar->currentMessage().toStdString(), "");
+        EXPECT_TRUE(form->StatusPanel->isVisible());
+    }
+}
+
+}  // namespace
