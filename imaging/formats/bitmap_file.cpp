@@ -50,7 +50,7 @@ void TBitmap::LoadFromStream(TStream& stream) {
         stream.SetPosition(start);
     }
 
-    const TDibInfo info = reader.ReadInfo(false);
+    const TDibInfo info = reader.ReadInfo(false, hasFileHeader ? pixelOffset : -1);
     if (hasFileHeader) {
         // The pixels may not overlap the headers or the palette.
         if (pixelOffset < stream.Position()) reader.Invalid();

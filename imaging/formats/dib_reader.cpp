@@ -96,7 +96,7 @@ void TDibReader::Need(int64_t count) {
     if (count < 0 || FStream.Remaining() < count) Invalid();
 }
 
-TDibInfo TDibReader::ReadInfo(bool iconEntry) {
+TDibInfo TDibReader::ReadInfo(bool iconEntry, int64_t pixelStart) {
     uint8_t h[124] = {};
     Need(4);
     FStream.ReadBuffer(h, 4);
@@ -146,8 +146,10 @@ TDibInfo TDibReader::ReadInfo(bool iconEntry) {
     }
     info.Compression = static_cast<TDibCompression>(compression);
 
+    const bool indexed = info.BitCount <= 8;
     const uint32_t paletteLimit = 1u << std::min(info.BitCount, 8);
-    if (colorsUsed > paletteLimit || colorsImportant > paletteLimit) Invalid();
+    // A deeper image's palette is only a hint for indexed screens: any length is allowed.
+    if (indexed && (colorsUsed > paletteLimit || colorsImportant > paletteLimit)) Invalid();
 
     if (info.Compression == dcBitfields) {
         if (info.HeaderSize == 40) {
@@ -162,18 +164,26 @@ TDibInfo TDibReader::ReadInfo(bool iconEntry) {
         if (!ValidMasks(info.Masks, info.BitCount)) Invalid();
     }
 
-    // Deeper images may carry a palette too (a hint for display on indexed screens): skipped.
-    const bool indexed = info.BitCount <= 8;
-    const uint32_t entries = indexed && colorsUsed == 0 ? paletteLimit : colorsUsed;
     const int entrySize = core ? 3 : 4;
+    const int64_t gap = pixelStart < 0 ? INT64_MAX : std::max<int64_t>(0, pixelStart - FStream.Position());
+    if (!indexed) {
+        // Deeper images may carry a palette too (a hint for display on indexed screens): skipped.
+        const int64_t hint = std::min(static_cast<int64_t>(colorsUsed) * entrySize, gap);
+        Need(hint);
+        FStream.Seek(hint, TSeekOrigin::soCurrent);
+        return info;
+    }
+    uint32_t entries = colorsUsed == 0 ? paletteLimit : colorsUsed;
+    // OS/2 writers store only the entries they use; the gap before the pixels says how many.
+    if ((core || os2) && gap < static_cast<int64_t>(entries) * entrySize)
+        entries = static_cast<uint32_t>(gap / entrySize);
     uint8_t pal[256 * 4];
     Need(static_cast<int64_t>(entries) * entrySize);
     FStream.ReadBuffer(pal, static_cast<int64_t>(entries) * entrySize);
-    if (indexed)
-        for (uint32_t i = 0; i < entries; ++i) {
-            const uint8_t* e = pal + i * entrySize;
-            info.Palette.Add(e[2], e[1], e[0]);
-        }
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint8_t* e = pal + i * entrySize;
+        info.Palette.Add(e[2], e[1], e[0]);
+    }
     return info;
 }
 

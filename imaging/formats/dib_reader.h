@@ -39,8 +39,10 @@ public:
 
     // Reads the header, any colour masks after it and the palette, from the stream position.
     // In an icon entry the header's height covers the image and its AND mask, and only
-    // uncompressed pixels are allowed.
-    TDibInfo ReadInfo(bool iconEntry);
+    // uncompressed pixels are allowed. pixelStart is where the pixels begin when a file header
+    // says so (else -1): an OS/2 palette that stops there holds fewer entries than its depth
+    // allows, and the display hint of a deeper image ends there at the latest.
+    TDibInfo ReadInfo(bool iconEntry, int64_t pixelStart = -1);
 
     // The pixel format the image decodes into: the file's own depth where the bitmap has one.
     static TPixelFormat TargetFormat(const TDibInfo& info);

@@ -191,6 +191,35 @@ TEST(BitmapReader, RunLengthLimits) {
                                           {3, 0x12, 0, 3, 0x45, 0x60, 1, 0x70, 0, 0, 7, 0x11, 0, 1}), 101);
 }
 
+// Files other viewers show: a deep image's long palette is only a hint, an OS/2 palette may
+// stop short where the pixels begin, and narrow bit fields reach full scale.
+TEST(BitmapReader, PalettesOtherWritersLeaveAndNarrowFields) {
+    const std::vector<uint8_t> hint(300 * 4, 0x55);
+    TBitmap deep, bare, os2, fields;
+    LoadInto(deep, BitmapFile(InfoHeader(1, 1, 24, 0, 300), hint, {1, 2, 3, 0}));
+    EXPECT_EQ(deep.GetPixel(0, 0), (TRGBQuad{1, 2, 3, 255}));
+    Bytes dib = InfoHeader(1, 1, 32, 0, 300);
+    LoadInto(bare, dib.Raw(hint).Raw({4, 5, 6, 7}).Data);  // no file header: the hint is skipped
+    EXPECT_EQ(bare.GetPixel(0, 0), (TRGBQuad{4, 5, 6, 255}));
+
+    // An 8-bit core header with two 3-byte entries before the pixels.
+    Bytes core;
+    core.U32(12).U16(2).U16(1).U16(1).U16(8);
+    LoadInto(os2, BitmapFile(core, {0, 0, 0xFF, 0xFF, 0, 0}, {1, 0, 0, 0}));
+    EXPECT_EQ(os2.GetPixel(0, 0), (TRGBQuad{0xFF, 0, 0, 255}));  // blue, green, red, alpha
+    EXPECT_EQ(os2.GetPixel(1, 0), (TRGBQuad{0, 0, 0xFF, 255}));
+    // Windows headers promise their palette: the same gap is refused there.
+    EXPECT_EQ(LoadError<TBitmap>(BitmapFile(InfoHeader(2, 1, 8, 0), Palette({0xFF0000, 0xFF}), {1, 0, 0, 0})), Invalid);
+
+    // 16-bit fields of 4 bits (and 1 and 2 bits): all ones read 255.
+    Bytes v3 = InfoHeader(2, 1, 16, 3);
+    LoadInto(fields, BitmapFile(v3, Bytes().U32(0x0F00).U32(0x00F0).U32(0x000F).Data, {0xFF, 0x0F, 0x00, 0x00}));
+    EXPECT_EQ(fields.GetPixel(0, 0), (TRGBQuad{255, 255, 255, 255}));
+    LoadInto(fields, BitmapFile(v3, Bytes().U32(0x8000).U32(0x6000).U32(0x0001).Data, {0x01, 0xE0, 0x00, 0x40}));
+    EXPECT_EQ(fields.GetPixel(0, 0), (TRGBQuad{255, 255, 255, 255}));
+    EXPECT_EQ(fields.GetPixel(1, 0), (TRGBQuad{0, 170, 0, 255}));
+}
+
 TEST(BitmapReader, TruncationsAndAbsurdSizesAreRefused) {
     const std::vector<uint8_t> good = BitmapFile(InfoHeader(3, 2, 8, 0, 2), Palette({0, 0xFFFFFF}), std::vector<uint8_t>(8, 1));
     // The last row's padding (one byte) may be missing; anything shorter is refused.
