@@ -1,5 +1,5 @@
 // pictolan-probe decode on damaged files: whatever the file, the probe ends with status 0 or
-// 1, never by a signal, and in about a second per megabyte of input. The limit is a guard
+// 1, never by a signal, and within a few seconds per megabyte of input. The limit is a guard
 // against hangs and runaway work, far above what a decode takes (the benchmarks measure that);
 // the sanitizer build gets ten times as long.
 #include <gtest/gtest.h>
@@ -77,8 +77,9 @@ TEST(ProbeDecode, DamagedFilesEndWithStatusZeroOrOneInTime) {
                 const fs::path in = scratch / file.filename().string();
                 WriteFile(in, copy.Bytes);
                 const double megabytes = static_cast<double>(copy.Bytes.size()) / (1 << 20);
-                // A second per megabyte, and one for starting the process and tiny files.
-                const std::chrono::duration<double> limit((1.0 + megabytes) * factor);
+                // Hangs are what this catches, not speed: three seconds per megabyte and three
+                // for starting the process, so a machine busy with other work does not fail it.
+                const std::chrono::duration<double> limit((3.0 + 3.0 * megabytes) * factor);
                 const auto t0 = std::chrono::steady_clock::now();
                 const TRun run = RunDecode(in, scratch / "out.bmp", limit);
                 const std::chrono::duration<double> took = std::chrono::steady_clock::now() - t0;
