@@ -1,5 +1,9 @@
 #include "pcx.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -123,6 +127,39 @@ void TPCXRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t inpu
     const uint8_t* const srcEnd = src + std::max(inputSize, 0);
     uint8_t* dst = dest;
     uint8_t* const dstEnd = dst + std::max(outputSize, 0);
+#if defined(__SSE2__)
+    // While 16 input bytes and room for 64 output bytes remain, literals are copied sixteen at a
+    // time up to the next count byte and runs are written with whole 16-byte stores. Stores may
+    // reach past what a step produces, never past the output, and the steps after it replace
+    // those bytes.
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    const __m128i countFloor = _mm_set1_epi8(0x3F);  // b >= 0xC0 is b ^ 0x80 > 0x3F as a signed byte
+    auto roomy = [&] { return srcEnd - src >= 16 && dstEnd - dst >= 64; };
+    while (roomy()) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
+        const auto counts = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpgt_epi8(_mm_xor_si128(bytes, flip), countFloor)));
+        if (counts == 0) {
+            src += 16;
+            dst += 16;
+            continue;
+        }
+        const auto literals = static_cast<unsigned>(std::countr_zero(counts));
+        src += literals;
+        dst += literals;
+        // Runs tend to follow runs: take them one after another before looking for literals.
+        do {
+            const size_t n = src[0] & 0x3Fu;
+            const __m128i fill = _mm_set1_epi8(static_cast<char>(src[1]));
+            src += 2;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), fill);
+            if (n > 16)
+                for (size_t k = 16; k < 64; k += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + k), fill);
+            dst += n;
+        } while (roomy() && src[0] >= 0xC0);
+    }
+#endif
     while (dst < dstEnd && src < srcEnd) {
         const uint8_t b = *src++;
         if (b < 0xC0) {
