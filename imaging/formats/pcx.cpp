@@ -149,7 +149,7 @@ void TPCXRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t inpu
         src += literals;
         dst += literals;
         // Runs tend to follow runs: take them one after another before looking for literals.
-        do {
+        while (roomy() && src[0] >= 0xC0) {
             const size_t n = src[0] & 0x3Fu;
             const __m128i fill = _mm_set1_epi8(static_cast<char>(src[1]));
             src += 2;
@@ -157,7 +157,7 @@ void TPCXRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t inpu
             if (n > 16)
                 for (size_t k = 16; k < 64; k += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + k), fill);
             dst += n;
-        } while (roomy() && src[0] >= 0xC0);
+        }
     }
 #endif
     while (dst < dstEnd && src < srcEnd) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,40 @@ TEST(PCXRLE, CountBytesRunsAndBounds) {
         EXPECT_EQ(decoder.BytesProduced(), int32_t(std::min(c.Expected.find('.'), c.Expected.size())));
         EXPECT_EQ(source, c.Packed.data());
         EXPECT_EQ(dest, reinterpret_cast<uint8_t*>(out.data()));
+    }
+}
+
+TEST(PCXRLE, LongStreamsDecodeAsByteByByteDecodingDoes) {
+    std::mt19937 random(15);
+    for (int trial = 0; trial < 200; ++trial) {
+        // Literal stretches, runs of every length (0 included) and stray count bytes at the end.
+        Bytes packed;
+        const int style = trial % 3;
+        while (packed.size() < 50 + size_t(trial) * 7) {
+            const uint8_t b = uint8_t(random());
+            if (style == 0 || random() % 4 == 0)
+                packed.insert(packed.end(), {uint8_t(0xC0 | (random() % 64)), b});
+            else
+                packed.push_back(b & (style == 1 ? 0x7F : 0xFF));
+        }
+        const int32_t output = int32_t(random() % (packed.size() * 8));
+        std::string expected;
+        for (size_t i = 0; i < packed.size() && expected.size() < size_t(output); ++i) {
+            if (packed[i] < 0xC0) {
+                expected += char(packed[i]);
+            } else if (i + 1 < packed.size()) {
+                expected.append(std::min<size_t>(packed[i] & 0x3F, output - expected.size()), char(packed[i + 1]));
+                ++i;
+            }
+        }
+        std::string out(size_t(output) + 64, '.');
+        const uint8_t* source = packed.data();
+        uint8_t* dest = reinterpret_cast<uint8_t*>(out.data());
+        TPCXRLEDecoder decoder;
+        decoder.Decode(source, dest, int32_t(packed.size()), output);
+        ASSERT_EQ(decoder.BytesProduced(), int32_t(expected.size())) << "trial " << trial;
+        ASSERT_EQ(out.substr(0, expected.size()), expected) << "trial " << trial;
+        ASSERT_EQ(out.substr(size_t(output)), std::string(64, '.')) << "trial " << trial;
     }
 }
 
