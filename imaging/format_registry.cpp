@@ -8,6 +8,7 @@
 #include "image_graphic.h"
 #include "formats/jpeg_image.h"
 #include "metafile/metafile.h"
+#include "formats/pcx.h"
 #include "picture.h"
 #include "formats/png_graphic.h"
 #include "strutils.h"
@@ -143,9 +144,9 @@ const TStartupRow StartupRows[] = {
     {"tif", "", "PC TIF images", 12, nullptr /* TTIFFGraphic */},
     {"fax", "", "GFI fax images", 12, nullptr /* TTIFFGraphic */},
     {"eps", "Encapsulated Postscript images", "", 8, nullptr /* TEPSGraphic */},
-    {"pcx", "ZSoft Paintbrush images", "", 8, nullptr /* TPCXGraphic */},
-    {"pcc", "", "", 8, nullptr /* TPCXGraphic */},
-    {"scr", "", "Word 5.x screen capture images", 8, nullptr /* TPCXGraphic */},
+    {"pcx", "ZSoft Paintbrush images", "", 8, &TPCXGraphic::Class},
+    {"pcc", "", "", 8, &TPCXGraphic::Class},
+    {"scr", "", "Word 5.x screen capture images", 8, &TPCXGraphic::Class},
     {"rpf", "Alias/Wavefront images", "", 8, nullptr /* TRLAGraphic */},
     {"rla", "", "", 8, nullptr /* TRLAGraphic */},
     {"sgi", "SGI images", "SGI true color images", 8, nullptr /* TSGIGraphic */},
@@ -170,7 +171,7 @@ const TStartupRow StartupRows[] = {
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
     nullptr /* TPSPGraphic */,    nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
-    nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, nullptr /* TPCXGraphic */,
+    nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, &TPCXGraphic::Class,
     nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
     nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,
 };

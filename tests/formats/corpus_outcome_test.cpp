@@ -34,6 +34,7 @@ namespace {
 // The corpus folders whose readers are checked here, one per format.
 // (The platform's own formats, Targa and PNG have corpus tests of their own.)
 const std::vector<const char*> Folders = {
+    "pcx",
 };
 
 struct Departure {
@@ -42,6 +43,12 @@ struct Departure {
 };
 
 const std::vector<Departure> Departures = {
+    {"public/pcx/ccbug_463951.pcx",
+     "the palette block is an exact grey ramp (entry i is i, i, i); the reference shows every level but black "
+     "7 darker and its blue 1 off, a colour adjustment of the decoder that made it"},
+    {"public/pcx/mono.pcx",
+     "one-bit images show 0 as black; the reference shows the picture inverted, its \"100%\" patch white, "
+     "where the same picture's 256-colour file (ccbug_463951.pcx) and its reference show it black"},
 };
 
 const char* DepartureFor(const std::string& path) {
