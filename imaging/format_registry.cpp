@@ -10,6 +10,7 @@
 #include "metafile/metafile.h"
 #include "picture.h"
 #include "formats/png_graphic.h"
+#include "formats/psp.h"
 #include "strutils.h"
 #include "formats/targa.h"
 
@@ -161,7 +162,7 @@ const TStartupRow StartupRows[] = {
     {"pic", "Autodesk images", "", 8, nullptr /* TAutodeskGraphic */},
     {"pcd", "Kodak Photo-CD images", "", 8, nullptr /* TPCDGraphic */},
     {"cut", "Dr. Halo images", "", 8, nullptr /* TCUTGraphic */},
-    {"psp", "Paintshop Pro images", "", 24, nullptr /* TPSPGraphic */},
+    {"psp", "Paintshop Pro images", "", 24, &TPSPGraphic::Class},
     {"png", "Portable network graphic images", "", 8, &TPNGGraphic::Class},
 };
 
@@ -169,7 +170,7 @@ const TStartupRow StartupRows[] = {
 // TPSPGraphic, TPSDGraphic, TTargaGraphic, TTIFFGraphic, TSGIGraphic, TPCXGraphic,
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
-    nullptr /* TPSPGraphic */,    nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
+    &TPSPGraphic::Class,          nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
     nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, nullptr /* TPCXGraphic */,
     nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
     nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,

@@ -34,6 +34,7 @@ namespace {
 // The corpus folders whose readers are checked here, one per format.
 // (The platform's own formats, Targa and PNG have corpus tests of their own.)
 const std::vector<const char*> Folders = {
+    "psp",
 };
 
 struct Departure {
