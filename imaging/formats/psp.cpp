@@ -207,7 +207,7 @@ void TPSPGraphic::LoadFromStream(TStream& stream) {
         if (block.Id == bidPalette)
             ReadPalette(stream);
         else if (block.Id == bidLayerBank && !layerShown)
-            layerShown = ReadLayerBank(stream, block.End);
+            layerShown = ReadLayerBank(stream);
         stream.SetPosition(block.End);
     }
 }
@@ -221,10 +221,9 @@ void TPSPGraphic::ReadPalette(TStream& stream) {
     SetPalette(ColorConverter.BuildColorPalette({entries}, rpInterleaved8x4, count, true));
 }
 
-bool TPSPGraphic::ReadLayerBank(TStream& stream, int64_t bankEnd) {
-    // The layers are the blocks of the bank: what follows the bank is not one of them.
+bool TPSPGraphic::ReadLayerBank(TStream& stream) {
     TBlockHeader layer;
-    while (stream.Position() < std::min(bankEnd, stream.Size())) {
+    while (stream.Position() < stream.Size()) {
         ReadBlockHeader(stream, layer);
         StartProgress(gesLoadingData);
         if (layer.Id != bidLayer) return false;
@@ -256,7 +255,7 @@ bool TPSPGraphic::ReadLayerBank(TStream& stream, int64_t bankEnd) {
             channelCount = ReadWord(stream);
             stream.SetPosition(chunkStart + chunkLength);
         }
-        LoadLayer(stream, channelCount, layer.End);
+        LoadLayer(stream, channelCount);
         return true;
     }
     return false;
@@ -277,7 +276,7 @@ void TPSPGraphic::SkipInnerBlocks(TStream& stream, int64_t end) {
     }
 }
 
-void TPSPGraphic::LoadLayer(TStream& stream, uint16_t channelCount, int64_t layerEnd) {
+void TPSPGraphic::LoadLayer(TStream& stream, uint16_t channelCount) {
     const int32_t width = Width(), height = Height();
     const int64_t rowSize = RowSizeOf(Properties.BitsPerSample, width);
     const int64_t imageBytes = rowSize * height;
@@ -300,9 +299,9 @@ void TPSPGraphic::LoadLayer(TStream& stream, uint16_t channelCount, int64_t laye
     // after its composite channel) would replace the picture.
     std::vector<uint8_t> channels[ChannelKinds];
     bool stored[ChannelKinds] = {};
-    // The channels are the blocks of the layer, each left at its end, so that a channel that
-    // is passed over or read short does not move the next one.
-    for (uint16_t i = 0; i < channelCount && stream.Position() < std::min(layerEnd, stream.Size()); ++i) {
+    // Each channel block is left at its end, so that a channel that is passed over or read
+    // short does not move the next one. A file that ends early keeps the channels it holds.
+    for (uint16_t i = 0; i < channelCount && stream.Position() < stream.Size(); ++i) {
         TBlockHeader block;
         ReadBlockHeader(stream, block);
         if (FMajorVersion >= 4) ReadDWord(stream);  // the chunk's length

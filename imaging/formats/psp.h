@@ -54,9 +54,9 @@ private:
     void ReadBlockHeader(TStream& stream, TBlockHeader& block) const;
     void ReadPalette(TStream& stream);
     // Answers whether a layer was shown.
-    bool ReadLayerBank(TStream& stream, int64_t bankEnd);
+    bool ReadLayerBank(TStream& stream);
     void SkipInnerBlocks(TStream& stream, int64_t end);
-    void LoadLayer(TStream& stream, uint16_t channelCount, int64_t layerEnd);
+    void LoadLayer(TStream& stream, uint16_t channelCount);
     // Fills channel with the channel's rows, as many as its data gives (whole rows; the part
     // the data does not fill is zero), never more than the image holds.
     void ReadChannel(TStream& stream, std::vector<uint8_t>& channel, uint32_t compressedLength,
