@@ -72,13 +72,16 @@ int64_t RowSizeOf(int bitsPerSample, int32_t width) {
     }
 }
 
-// The most bytes `packed` compressed bytes can give: a run of 127 bytes takes two, and deflate
-// never gives more than 1032 bytes for one. Channels are never given room beyond that, so a
-// made-up length costs no memory that the data cannot fill.
+// No channel data gives more bytes than deflate's 1032 for one.
+constexpr int64_t MostExpansion = 1032;
+
+// The most bytes `packed` compressed bytes can give: a run of 127 bytes takes two. Channels
+// are never given room beyond that, so a made-up length costs no memory that the data cannot
+// fill.
 int64_t MostDecodedBytes(uint16_t compression, int64_t packed) {
     switch (compression) {
         case pcRunLength: return (packed + 1) / 2 * 127;
-        case pcDeflate: return packed * 1032;
+        case pcDeflate: return packed * MostExpansion;
         default: return packed;
     }
 }
@@ -185,8 +188,12 @@ void TPSPGraphic::LoadFromStream(TStream& stream) {
     if (FBitDepth != 1 && FBitDepth != 4 && FBitDepth != 8 && FBitDepth != 24)
         GraphicErrorFmt(gesInvalidColorFormat, FormatWord);
     if (FCompression > pcDeflate) GraphicErrorFmt(gesUnsupportedFeature, gesCompression, FormatWord);
-
     const TImageProperties& p = Properties;
+    // A size that the rest of the file cannot fill one channel of is a damaged one: it is
+    // refused before a bitmap of that size is made. A file that merely ends early still loads.
+    if (RowSizeOf(p.BitsPerSample, p.Width) * p.Height > stream.Remaining() * MostExpansion)
+        throw EReadError(SReadError);
+
     ColorConverter.SetSourceFlags(0);
     ColorConverter.SetSourceSampleBits(p.BitsPerSample);
     ColorConverter.SetTargetSampleBits(p.BitsPerSample);

@@ -304,6 +304,8 @@ TEST(PSPGraphic, RefusedFilesGiveTheirMessages) {
          Format(gesInvalidColorFormat, "PSP")},
         {"compression 3", [&] { Psp f = good; f.Compression = 3; return f; }(),
          Format(gesUnsupportedFeature, gesCompression, "PSP")},
+        {"a size the rest of the file cannot fill",
+         [&] { Psp f = good; f.Width = f.Height = 20000; f.Compression = 2; return f; }(), SReadError},
     };
     for (const Case& c : cases) {
         TPSPGraphic g;
