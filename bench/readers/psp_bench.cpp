@@ -28,12 +28,12 @@ void PutBlock(Bytes& file, uint16_t id, const Bytes& payload) {
     file.insert(file.end(), payload.begin(), payload.end());
 }
 
-// Runs of one to sixteen bytes, as drawn pictures have, coded as the format's packets.
+// Rows of runs of one to sixteen bytes, as drawn pictures have, coded as the format's packets.
 Bytes Channel(int which, bool runLength) {
     Bytes raw;
     raw.reserve(size_t{Side} * Side);
     for (uint32_t y = 0; y < Side; ++y)
-        for (uint32_t x = 0; x < Side; ++x) raw.push_back(uint8_t((x / (1 + (x + y) % 16)) * (which + 3) + y));
+        for (uint32_t x = 0; x < Side; ++x) raw.push_back(uint8_t((x / (1 + y % 16)) * (which + 3) * 37 + y));
     if (!runLength) return raw;
     Bytes packed;
     for (size_t i = 0; i < raw.size();) {
