@@ -99,9 +99,10 @@ void TPSPRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t inpu
     while (src < srcEnd && dst < dstEnd) {
         const uint8_t b = *src++;
         if (b < 128) {
-            const size_t n = std::min({size_t{b}, static_cast<size_t>(srcEnd - src), static_cast<size_t>(dstEnd - dst)});
+            const size_t there = std::min(size_t{b}, static_cast<size_t>(srcEnd - src));
+            const size_t n = std::min(there, static_cast<size_t>(dstEnd - dst));
             std::memcpy(dst, src, n);
-            src += b;  // past the packet; beyond the input only when the loop ends anyway
+            src += there;
             dst += n;
         } else {
             if (src == srcEnd) break;
