@@ -35,6 +35,7 @@ const std::map<std::string, std::set<std::string>> WholeFileSeeds = {
     {"fuzz_TTargaGraphic", {"tga", "vst", "vda", "icb", "win"}},
     {"fuzz_TPNGGraphic", {"png"}},
     {"fuzz_TPCXGraphic", {"pcx", "pcc", "scr"}},
+    {"fuzz_TPSPGraphic", {"psp", "pspimage"}},
     {"fuzz_texture", {"vtf"}},
 };
 

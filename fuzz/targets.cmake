@@ -10,6 +10,7 @@ set(PICTOLAN_GRAPHIC_FUZZERS
   TTargaGraphic:tga
   TPNGGraphic:png
   TPCXGraphic:pcx
+  TPSPGraphic:psp
 )
 # Decoders and the texture library: fuzz_NAME built from fuzz_NAME.cpp.
 set(PICTOLAN_OTHER_FUZZERS packbits lz77 targa_rle texture)

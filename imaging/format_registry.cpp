@@ -11,6 +11,7 @@
 #include "formats/pcx.h"
 #include "picture.h"
 #include "formats/png_graphic.h"
+#include "formats/psp.h"
 #include "strutils.h"
 #include "formats/targa.h"
 
@@ -162,7 +163,7 @@ const TStartupRow StartupRows[] = {
     {"pic", "Autodesk images", "", 8, nullptr /* TAutodeskGraphic */},
     {"pcd", "Kodak Photo-CD images", "", 8, nullptr /* TPCDGraphic */},
     {"cut", "Dr. Halo images", "", 8, nullptr /* TCUTGraphic */},
-    {"psp", "Paintshop Pro images", "", 24, nullptr /* TPSPGraphic */},
+    {"psp", "Paintshop Pro images", "", 24, &TPSPGraphic::Class},
     {"png", "Portable network graphic images", "", 8, &TPNGGraphic::Class},
 };
 
@@ -170,7 +171,7 @@ const TStartupRow StartupRows[] = {
 // TPSPGraphic, TPSDGraphic, TTargaGraphic, TTIFFGraphic, TSGIGraphic, TPCXGraphic,
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
-    nullptr /* TPSPGraphic */,    nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
+    &TPSPGraphic::Class,          nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
     nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, &TPCXGraphic::Class,
     nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
     nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,

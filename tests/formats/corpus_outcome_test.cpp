@@ -35,6 +35,7 @@ namespace {
 // (The platform's own formats, Targa and PNG have corpus tests of their own.)
 const std::vector<const char*> Folders = {
     "pcx",
+    "psp",
 };
 
 struct Departure {
