@@ -34,6 +34,7 @@ const std::map<std::string, std::set<std::string>> WholeFileSeeds = {
     {"fuzz_TJPEGImage", {"jpg", "jpeg", "jpe", "jfif"}},
     {"fuzz_TTargaGraphic", {"tga", "vst", "vda", "icb", "win"}},
     {"fuzz_TPNGGraphic", {"png"}},
+    {"fuzz_TPSDGraphic", {"psd", "pdd"}},
     {"fuzz_texture", {"vtf"}},
 };
 

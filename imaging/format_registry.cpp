@@ -10,6 +10,7 @@
 #include "metafile/metafile.h"
 #include "picture.h"
 #include "formats/png_graphic.h"
+#include "formats/psd.h"
 #include "strutils.h"
 #include "formats/targa.h"
 
@@ -152,8 +153,8 @@ const TStartupRow StartupRows[] = {
     {"rgba", "", "SGI true color images with alpha", 8, nullptr /* TSGIGraphic */},
     {"rgb", "", "SGI true color images", 8, nullptr /* TSGIGraphic */},
     {"bw", "", "SGI black/white images", 8, nullptr /* TSGIGraphic */},
-    {"psd", "Photoshop images", "", 10, nullptr /* TPSDGraphic */},
-    {"pdd", "", "", 10, nullptr /* TPSDGraphic */},
+    {"psd", "Photoshop images", "", 10, &TPSDGraphic::Class},
+    {"pdd", "", "", 10, &TPSDGraphic::Class},
     {"ppm", "Portable map images", "Portable pixel map images", 8, nullptr /* TPPMGraphic */},
     {"pgm", "", "Portable gray map images", 8, nullptr /* TPPMGraphic */},
     {"pbm", "", "Portable bitmap images", 8, nullptr /* TPPMGraphic */},
@@ -169,7 +170,7 @@ const TStartupRow StartupRows[] = {
 // TPSPGraphic, TPSDGraphic, TTargaGraphic, TTIFFGraphic, TSGIGraphic, TPCXGraphic,
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
-    nullptr /* TPSPGraphic */,    nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
+    nullptr /* TPSPGraphic */,    &TPSDGraphic::Class, &TTargaGraphic::Class,
     nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, nullptr /* TPCXGraphic */,
     nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
     nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,
