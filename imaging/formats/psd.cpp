@@ -23,7 +23,9 @@ constexpr int64_t HeaderSize = 26;
 // An indexed document's palette: 256 red bytes, then 256 green and 256 blue bytes.
 constexpr uint32_t PaletteBytes = 768;
 // The most output PackBits gives per input byte: a control byte and its value make 128.
-constexpr int64_t PackBitsMostPerByte = 64;
+constexpr uint64_t PackBitsMostPerByte = 64;
+// Rows are read and converted in bands of about this many bytes.
+constexpr size_t BandBytes = 256 * 1024;
 
 enum TColorMode : uint16_t {
     cmBitmap = 0,
@@ -124,16 +126,27 @@ uint64_t SumOfRowCounts(const uint8_t* rowCounts, size_t count) {
     return total;
 }
 
-// Reads the packed bytes of total row counts, or as many of them as the stream still holds.
-// An image that even these bytes, packed as tightly as PackBits packs, could not fill claims a
-// size its data does not have: it is refused before the pixels are worked on.
-std::vector<uint8_t> ReadPackedData(TStream& stream, uint64_t total, uint64_t bytesToFill) {
-    const uint64_t available = std::min<uint64_t>(
-        {total, static_cast<uint64_t>(stream.Remaining()), uint64_t{std::numeric_limits<int32_t>::max()}});
-    if (bytesToFill > available * PackBitsMostPerByte) RaiseReadError();
-    std::vector<uint8_t> packed(static_cast<size_t>(available));
-    packed.resize(static_cast<size_t>(stream.Read(packed.data(), static_cast<int64_t>(available))));
-    return packed;
+// Decodes rows of one channel, each from its own packed bytes as their counts give them, into
+// rows of rowBytes at dest; what a row does not produce stays zero, and rows whose bytes the
+// stream no longer holds stay zero as well. Answers the packed bytes the rows take in the file.
+uint64_t DecodePackedRows(TStream& stream, const uint8_t* rowCounts, size_t rows, size_t rowBytes, uint8_t* dest,
+                          std::vector<uint8_t>& packed) {
+    const uint64_t total = SumOfRowCounts(rowCounts, rows);
+    packed.resize(static_cast<size_t>(std::min(total, uint64_t(stream.Remaining()))));
+    packed.resize(static_cast<size_t>(stream.Read(packed.data(), static_cast<int64_t>(packed.size()))));
+    std::fill(dest, dest + rows * rowBytes, 0);
+    TPackbitsRLEDecoder decoder;
+    size_t at = 0;
+    for (size_t r = 0; r < rows; ++r) {
+        const size_t count = Big16(rowCounts + 2 * r);
+        const size_t from = std::min(at, packed.size());
+        const uint8_t* source = packed.data() + from;
+        uint8_t* row = dest + r * rowBytes;
+        decoder.Decode(source, row, static_cast<int32_t>(std::min(count, packed.size() - from)),
+                       static_cast<int32_t>(rowBytes));
+        at += count;
+    }
+    return total;
 }
 
 }  // namespace
@@ -241,12 +254,9 @@ void TPSDGraphic::LoadFromStream(TStream& stream) {
     }
     EndProgress();
 
-    const uint8_t* counts = rowCounts.empty() ? nullptr : rowCounts.data();
     try {
-        if (singleChannel)
-            ReadSingleChannel(stream, h.Depth, counts);
-        else if (model != pmUnknown)
-            ReadPlanes(stream, h.Depth, h.Channels, counts, rowCountEntries);
+        if (model != pmUnknown)
+            ReadImageData(stream, h.Depth, h.Channels, rowCounts.empty() ? nullptr : rowCounts.data());
     } catch (...) {
         EndProgress();
         throw;
@@ -254,85 +264,68 @@ void TPSDGraphic::LoadFromStream(TStream& stream) {
     EndProgress();
 }
 
-void TPSDGraphic::ReadSingleChannel(TStream& stream, int32_t depth, const uint8_t* rowCounts) {
-    StartProgress(gesTransfering);
-    const int32_t width = Width(), height = Height();
-    // Rows hold their samples at the file's depth: bitmap rows are a bit per pixel, 16-bit
-    // rows two bytes per pixel. They are converted into the bitmap's rows, never copied
-    // into them at a size of their own.
-    const uint64_t rowBytes = (uint64_t(width) * uint64_t(depth) + 7) / 8;
-    if (rowBytes > uint64_t(MaxBitmapBytes)) throw EOutOfResources(Format(SImageTooLarge, width, height));
-    const uint64_t imageBytes = rowBytes * uint64_t(height);
-    std::vector<uint8_t> row(std::max<size_t>(static_cast<size_t>(rowBytes), 1));
-    if (rowCounts != nullptr) {
-        const std::vector<uint8_t> packed =
-            ReadPackedData(stream, SumOfRowCounts(rowCounts, static_cast<size_t>(height)), imageBytes);
-        TPackbitsRLEDecoder decoder;
-        size_t at = 0;
-        for (int32_t y = 0; y < height; ++y) {
-            // Each row decodes from its own bytes, whatever the row before it made of its own.
-            const size_t count = Big16(rowCounts + 2 * static_cast<size_t>(y));
-            const size_t from = std::min(at, packed.size());
-            const size_t input = std::min(count, packed.size() - from);
-            std::fill(row.begin(), row.end(), 0);
-            const uint8_t* source = packed.data() + from;
-            uint8_t* dest = row.data();
-            decoder.Decode(source, dest, static_cast<int32_t>(input), static_cast<int32_t>(rowBytes));
-            at += count;
-            ColorConverter.ConvertLine({row.data()}, ScanLine(y), width, 0xFF);
-            RowProgress(y, height);
-        }
-        return;
-    }
-    if (imageBytes > static_cast<uint64_t>(stream.Remaining())) RaiseReadError();
-    for (int32_t y = 0; y < height; ++y) {
-        stream.ReadBuffer(row.data(), static_cast<int64_t>(rowBytes));
-        ColorConverter.ConvertLine({row.data()}, ScanLine(y), width, 0xFF);
-        RowProgress(y, height);
-    }
-}
-
-void TPSDGraphic::ReadPlanes(TStream& stream, int32_t depth, int channels, const uint8_t* rowCounts,
-                             size_t rowCountEntries) {
-    StartProgress(gesLoadingData);
+void TPSDGraphic::ReadImageData(TStream& stream, int32_t depth, int channels, const uint8_t* rowCounts) {
     const TPixelModel model = Properties.PixelModel;
+    const bool colour = model != pmIndexed && model != pmGray;
     const int planes = PlanesOf(model);
     const int32_t width = Width(), height = Height();
-    const size_t rowStride = static_cast<size_t>(width) * static_cast<size_t>(depth / 8);
-    const size_t planeSize = rowStride * static_cast<size_t>(height);
-    // Only the planes that make the pixels are kept; channels after them are not shown.
-    const size_t blockSize = planeSize * static_cast<size_t>(planes);
-    if (blockSize > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-        throw EOutOfResources(Format(SImageTooLarge, width, height));
+    // Rows hold their samples at the file's depth: bitmap rows a bit per pixel, 16-bit rows
+    // two bytes. They are converted into the bitmap's rows, never copied into them at a size
+    // of their own.
+    const size_t rowBytes = static_cast<size_t>((uint64_t(width) * uint64_t(depth) + 7) / 8);
+    if (rowBytes > uint64_t(MaxBitmapBytes)) throw EOutOfResources(Format(SImageTooLarge, width, height));
+    const uint64_t planeBytes = uint64_t(rowBytes) * uint64_t(height);
+    const int64_t dataStart = stream.Position();
 
-    std::unique_ptr<uint8_t[]> block;
-    if (rowCounts != nullptr) {
-        // The channels are one PackBits stream: decoding runs on across row ends.
-        const std::vector<uint8_t> packed =
-            ReadPackedData(stream, SumOfRowCounts(rowCounts, rowCountEntries), blockSize);
-        block = std::make_unique<uint8_t[]>(blockSize);
-        const uint8_t* source = packed.data();
-        uint8_t* dest = block.get();
-        TPackbitsRLEDecoder().Decode(source, dest, static_cast<int32_t>(packed.size()),
-                                     static_cast<int32_t>(blockSize));
+    if (colour) StartProgress(gesLoadingData);
+    if (rowCounts == nullptr) {
+        // Raw rows must be there; a colour image's channels all, also those not shown.
+        if (uint64_t(colour ? channels : 1) * planeBytes > uint64_t(stream.Remaining())) RaiseReadError();
     } else {
-        // Raw channels must all be there, also those that are not shown.
-        if (uint64_t(channels) * planeSize > static_cast<uint64_t>(stream.Remaining())) RaiseReadError();
-        block = std::make_unique_for_overwrite<uint8_t[]>(blockSize);
-        stream.ReadBuffer(block.get(), static_cast<int64_t>(blockSize));
+        // An image that its packed bytes could not fill even packed as tightly as PackBits
+        // packs claims a size its data does not have.
+        const uint64_t packed = SumOfRowCounts(rowCounts, size_t(planes) * size_t(height));
+        const uint64_t available = std::min(packed, uint64_t(stream.Remaining()));
+        if (planeBytes * uint64_t(planes) > available * PackBitsMostPerByte) RaiseReadError();
     }
-    EndProgress();
-
+    if (colour) EndProgress();
     StartProgress(gesTransfering);
-    // The file stores ink as 255 minus its amount; the converter expects the amount.
-    if (model == pmCMYK)
-        for (size_t i = 0; i < blockSize; ++i) block[i] = static_cast<uint8_t>(~block[i]);
-    for (int32_t y = 0; y < height; ++y) {
-        const void* sources[4] = {};
-        for (int k = 0; k < planes; ++k)
-            sources[k] = block.get() + static_cast<size_t>(k) * planeSize + static_cast<size_t>(y) * rowStride;
-        ColorConverter.ConvertLine(std::span<const void* const>(sources, static_cast<size_t>(planes)), ScanLine(y),
-                                   width, 0xFF);
-        RowProgress(y, height);
+
+    // The planes are read a band of rows at a time: memory stays small whatever the size of
+    // the image, and each band is converted while it is still in the cache.
+    const size_t bandRows = std::clamp<size_t>(rowBytes == 0 ? 1 : BandBytes / (rowBytes * size_t(planes)), 1,
+                                               static_cast<size_t>(std::max(height, 1)));
+    const size_t bandPlaneBytes = bandRows * rowBytes;
+    std::vector<uint8_t> band(std::max<size_t>(bandPlaneBytes * size_t(planes), 1));
+    std::vector<uint8_t> packed;
+    // Where the next row of each plane starts; channels follow one another.
+    uint64_t next[4] = {};
+    for (int k = 0; k < planes; ++k)
+        next[k] = uint64_t(dataStart) +
+                  (rowCounts ? SumOfRowCounts(rowCounts, size_t(k) * size_t(height)) : uint64_t(k) * planeBytes);
+
+    for (int32_t y0 = 0; y0 < height;) {
+        const size_t rows = std::min(bandRows, static_cast<size_t>(height - y0));
+        for (int k = 0; k < planes; ++k) {
+            uint8_t* dest = band.data() + size_t(k) * bandPlaneBytes;
+            stream.SetPosition(static_cast<int64_t>(next[k]));
+            if (rowCounts == nullptr) {
+                stream.ReadBuffer(dest, static_cast<int64_t>(rows * rowBytes));
+                next[k] += rows * rowBytes;
+            } else {
+                next[k] += DecodePackedRows(stream, rowCounts + 2 * (size_t(k) * size_t(height) + size_t(y0)), rows,
+                                            rowBytes, dest, packed);
+            }
+        }
+        // The file stores ink as 255 minus its amount; the converter expects the amount.
+        if (model == pmCMYK)
+            for (uint8_t& b : band) b = static_cast<uint8_t>(~b);
+        for (size_t r = 0; r < rows; ++r, ++y0) {
+            const void* sources[4] = {};
+            for (int k = 0; k < planes; ++k) sources[k] = band.data() + size_t(k) * bandPlaneBytes + r * rowBytes;
+            ColorConverter.ConvertLine(std::span<const void* const>(sources, size_t(planes)), ScanLine(y0), width,
+                                       0xFF);
+            RowProgress(y0, height);
+        }
     }
 }

@@ -39,6 +39,7 @@ public:
     void LoadFromStream(TStream& stream) override;
 
 private:
-    void ReadSingleChannel(TStream& stream, int32_t depth, const uint8_t* rowCounts);
-    void ReadPlanes(TStream& stream, int32_t depth, int channels, const uint8_t* rowCounts, size_t rowCountEntries);
+    // Reads the merged image's rows from the current position (raw, or PackBits with the row
+    // counts given) and converts them into the bitmap.
+    void ReadImageData(TStream& stream, int32_t depth, int channels, const uint8_t* rowCounts);
 };

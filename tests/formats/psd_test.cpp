@@ -180,14 +180,13 @@ TEST(PsdReader, PackedRowsNeverReachPastTheirRowOrTheirData) {
     EXPECT_EQ(mono->GetRawPixel(8, 0), 1u);
     EXPECT_EQ(mono->ScanLine(0)[2], 0);
 
-    // The channels of a colour image are one stream: bytes are taken as they come, whatever
-    // each row's count says, and a stream that ends early leaves the rest black.
+    // So do the rows of colour channels: a damaged row does not shift the channels after it.
     Bytes rgb;
-    for (uint32_t count : {1, 5, 0}) Put16(rgb, count);
-    rgb.insert(rgb.end(), {0x01, 10, 20, 0x01, 30, 40});
+    for (uint32_t count : {3, 2, 2}) Put16(rgb, count);
+    rgb.insert(rgb.end(), {0x02, 10, 20, 0xFF, 30, 0x00, 40});
     auto colour = Load(Psd({}, 1, rgb));
-    EXPECT_EQ(Rgb(*colour, 0, 0), 0x0A1E00u);
-    EXPECT_EQ(Rgb(*colour, 1, 0), 0x142800u);
+    EXPECT_EQ(Rgb(*colour, 0, 0), 0x0A1E28u);
+    EXPECT_EQ(Rgb(*colour, 1, 0), 0x141E00u);
 }
 
 TEST(PsdReader, PropertiesSignatureProgressAndRegistry) {
