@@ -13,6 +13,11 @@
 //
 // Colour modes the reader does not know (5, 6 and above 9) give a bitmap of the document's
 // size with no pixels read.
+//
+// Damaged data: every PackBits row decodes from its own bytes as the row counts give them, so
+// a damaged row spoils only itself, and what a row or a file cut short does not provide stays
+// black. Raw data must be there in full. An image that its data could not fill even at
+// PackBits' best ratio is refused ("Stream read error") before its pixels are worked on.
 #pragma once
 
 #include <cstdint>
