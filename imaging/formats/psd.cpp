@@ -295,7 +295,8 @@ void TPSDGraphic::ReadImageData(TStream& stream, int32_t depth, int channels, co
     const size_t bandRows = std::clamp<size_t>(rowBytes == 0 ? 1 : BandBytes / (rowBytes * size_t(planes)), 1,
                                                static_cast<size_t>(std::max(height, 1)));
     const size_t bandPlaneBytes = bandRows * rowBytes;
-    std::vector<uint8_t> band(std::max<size_t>(bandPlaneBytes * size_t(planes), 1));
+    // Every byte of a band is read or decoded before it is used.
+    const auto band = std::make_unique_for_overwrite<uint8_t[]>(std::max<size_t>(bandPlaneBytes * size_t(planes), 1));
     std::vector<uint8_t> packed;
     // Where the next row of each plane starts; channels follow one another.
     uint64_t next[4] = {};
@@ -306,7 +307,7 @@ void TPSDGraphic::ReadImageData(TStream& stream, int32_t depth, int channels, co
     for (int32_t y0 = 0; y0 < height;) {
         const size_t rows = std::min(bandRows, static_cast<size_t>(height - y0));
         for (int k = 0; k < planes; ++k) {
-            uint8_t* dest = band.data() + size_t(k) * bandPlaneBytes;
+            uint8_t* dest = band.get() + size_t(k) * bandPlaneBytes;
             stream.SetPosition(static_cast<int64_t>(next[k]));
             if (rowCounts == nullptr) {
                 stream.ReadBuffer(dest, static_cast<int64_t>(rows * rowBytes));
@@ -318,10 +319,11 @@ void TPSDGraphic::ReadImageData(TStream& stream, int32_t depth, int channels, co
         }
         // The file stores ink as 255 minus its amount; the converter expects the amount.
         if (model == pmCMYK)
-            for (uint8_t& b : band) b = static_cast<uint8_t>(~b);
+            for (int k = 0; k < planes; ++k)
+                for (size_t i = 0; i < rows * rowBytes; ++i) band[size_t(k) * bandPlaneBytes + i] ^= 0xFF;
         for (size_t r = 0; r < rows; ++r, ++y0) {
             const void* sources[4] = {};
-            for (int k = 0; k < planes; ++k) sources[k] = band.data() + size_t(k) * bandPlaneBytes + r * rowBytes;
+            for (int k = 0; k < planes; ++k) sources[k] = band.get() + size_t(k) * bandPlaneBytes + r * rowBytes;
             ColorConverter.ConvertLine(std::span<const void* const>(sources, size_t(planes)), ScanLine(y0), width,
                                        0xFF);
             RowProgress(y0, height);
