@@ -36,6 +36,7 @@ const std::map<std::string, std::set<std::string>> WholeFileSeeds = {
     {"fuzz_TPNGGraphic", {"png"}},
     {"fuzz_TPCXGraphic", {"pcx", "pcc", "scr"}},
     {"fuzz_TPSPGraphic", {"psp", "pspimage"}},
+    {"fuzz_TPSDGraphic", {"psd", "pdd"}},
     {"fuzz_texture", {"vtf"}},
 };
 

@@ -11,6 +11,7 @@ set(PICTOLAN_GRAPHIC_FUZZERS
   TPNGGraphic:png
   TPCXGraphic:pcx
   TPSPGraphic:psp
+  TPSDGraphic:psd
 )
 # Decoders and the texture library: fuzz_NAME built from fuzz_NAME.cpp.
 set(PICTOLAN_OTHER_FUZZERS packbits lz77 targa_rle texture)

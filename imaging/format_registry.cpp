@@ -12,6 +12,7 @@
 #include "picture.h"
 #include "formats/png_graphic.h"
 #include "formats/psp.h"
+#include "formats/psd.h"
 #include "strutils.h"
 #include "formats/targa.h"
 
@@ -154,8 +155,8 @@ const TStartupRow StartupRows[] = {
     {"rgba", "", "SGI true color images with alpha", 8, nullptr /* TSGIGraphic */},
     {"rgb", "", "SGI true color images", 8, nullptr /* TSGIGraphic */},
     {"bw", "", "SGI black/white images", 8, nullptr /* TSGIGraphic */},
-    {"psd", "Photoshop images", "", 10, nullptr /* TPSDGraphic */},
-    {"pdd", "", "", 10, nullptr /* TPSDGraphic */},
+    {"psd", "Photoshop images", "", 10, &TPSDGraphic::Class},
+    {"pdd", "", "", 10, &TPSDGraphic::Class},
     {"ppm", "Portable map images", "Portable pixel map images", 8, nullptr /* TPPMGraphic */},
     {"pgm", "", "Portable gray map images", 8, nullptr /* TPPMGraphic */},
     {"pbm", "", "Portable bitmap images", 8, nullptr /* TPPMGraphic */},
@@ -171,8 +172,8 @@ const TStartupRow StartupRows[] = {
 // TPSPGraphic, TPSDGraphic, TTargaGraphic, TTIFFGraphic, TSGIGraphic, TPCXGraphic,
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
-    &TPSPGraphic::Class,          nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
-    nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, &TPCXGraphic::Class,
+    &TPSPGraphic::Class, &TPSDGraphic::Class, &TTargaGraphic::Class,
+    nullptr /* TTIFFGraphic */, nullptr /* TSGIGraphic */, &TPCXGraphic::Class,
     nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
     nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,
 };
