@@ -34,6 +34,8 @@ const std::map<std::string, std::set<std::string>> WholeFileSeeds = {
     {"fuzz_TJPEGImage", {"jpg", "jpeg", "jpe", "jfif"}},
     {"fuzz_TTargaGraphic", {"tga", "vst", "vda", "icb", "win"}},
     {"fuzz_TPNGGraphic", {"png"}},
+    {"fuzz_TSGIGraphic", {"sgi", "rgb", "rgba", "bw"}},
+    {"fuzz_TRLAGraphic", {"rla", "rpf"}},
     {"fuzz_texture", {"vtf"}},
 };
 

@@ -10,6 +10,8 @@
 #include "metafile/metafile.h"
 #include "picture.h"
 #include "formats/png_graphic.h"
+#include "formats/rla.h"
+#include "formats/sgi.h"
 #include "strutils.h"
 #include "formats/targa.h"
 
@@ -146,12 +148,12 @@ const TStartupRow StartupRows[] = {
     {"pcx", "ZSoft Paintbrush images", "", 8, nullptr /* TPCXGraphic */},
     {"pcc", "", "", 8, nullptr /* TPCXGraphic */},
     {"scr", "", "Word 5.x screen capture images", 8, nullptr /* TPCXGraphic */},
-    {"rpf", "Alias/Wavefront images", "", 8, nullptr /* TRLAGraphic */},
-    {"rla", "", "", 8, nullptr /* TRLAGraphic */},
-    {"sgi", "SGI images", "SGI true color images", 8, nullptr /* TSGIGraphic */},
-    {"rgba", "", "SGI true color images with alpha", 8, nullptr /* TSGIGraphic */},
-    {"rgb", "", "SGI true color images", 8, nullptr /* TSGIGraphic */},
-    {"bw", "", "SGI black/white images", 8, nullptr /* TSGIGraphic */},
+    {"rpf", "Alias/Wavefront images", "", 8, &TRLAGraphic::Class},
+    {"rla", "", "", 8, &TRLAGraphic::Class},
+    {"sgi", "SGI images", "SGI true color images", 8, &TSGIGraphic::Class},
+    {"rgba", "", "SGI true color images with alpha", 8, &TSGIGraphic::Class},
+    {"rgb", "", "SGI true color images", 8, &TSGIGraphic::Class},
+    {"bw", "", "SGI black/white images", 8, &TSGIGraphic::Class},
     {"psd", "Photoshop images", "", 10, nullptr /* TPSDGraphic */},
     {"pdd", "", "", 10, nullptr /* TPSDGraphic */},
     {"ppm", "Portable map images", "Portable pixel map images", 8, nullptr /* TPPMGraphic */},
@@ -170,9 +172,9 @@ const TStartupRow StartupRows[] = {
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
     nullptr /* TPSPGraphic */,    nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
-    nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, nullptr /* TPCXGraphic */,
+    nullptr /* TTIFFGraphic */,   &TSGIGraphic::Class, nullptr /* TPCXGraphic */,
     nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
-    nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,
+    nullptr /* TCUTGraphic */,    &TRLAGraphic::Class,
 };
 const TGraphicClass* const ShutdownPNG = &TPNGGraphic::Class;
 }  // namespace
