@@ -141,4 +141,9 @@ inline Bytes RLAFile(const RLALayout& l, const std::vector<std::vector<Bytes>>& 
     return b;
 }
 
+// A picture for the benchmarks, half gradients (literal packets), half flat blocks (runs).
+inline uint8_t BenchmarkSample(int c, int x, int y) {
+    return static_cast<uint8_t>(x < 1024 ? x + y + c * 50 : ((x / 16) ^ (y / 16)) * 7 + c * 30);
+}
+
 }  // namespace sgirlafiles
