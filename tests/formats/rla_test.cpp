@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "color_manager.h"
@@ -103,15 +104,10 @@ TEST(RLAReader, WindowRowOrderMatteAndChannelDepths) {
         ASSERT_EQ(rla->Width(), c.Width);
         ASSERT_EQ(rla->Height(), c.Height);
         for (int y = 0; y < c.Height; ++y)
-            for (int x = 0; x < c.Width; ++x) {
-                const TRGBQuad px = rla->GetPixel(x, c.BottomUp ? c.Height - 1 - y : y);
-                EXPECT_EQ(px.Red, Value(0, y, x));
-                EXPECT_EQ(px.Green, Value(1, y, x));
-                EXPECT_EQ(px.Blue, Value(2, y, x));
-                if (matte) {
-                    EXPECT_EQ(px.Alpha, Value(3, y, x));
-                }
-            }
+            for (int x = 0; x < c.Width; ++x)
+                EXPECT_EQ(rla->GetPixel(x, c.BottomUp ? c.Height - 1 - y : y),
+                          (TRGBQuad{Value(2, y, x), Value(1, y, x), Value(0, y, x),
+                                    matte ? Value(3, y, x) : uint8_t(255)}));
     }
 }
 
@@ -133,24 +129,17 @@ TEST(RLAReader, GammaTextSwitchesCorrectionOnOnlyForANumberOtherThanOne) {
     }
 }
 
-TEST(RLAReader, RefusalsAndDamage) {
-    const RLALayout plain{.Right = 3, .Top = 1};
+TEST(RLAReader, RefusalsDamageAndSignature) {
     auto error = [](RLALayout l) { return LoadError<TRLAGraphic>(RLAFile(l, Rows(4, 2, 4))); };
-    auto with = [](RLALayout l, auto change) {
-        change(l);
-        return l;
-    };
-    EXPECT_EQ(error(with(plain, [](RLALayout& l) { l.Type = "abc"; })), gesConversionUnsupported);
-    EXPECT_EQ(error(with(plain, [](RLALayout& l) { l.Colors = 2; })), gesInvalidPixelScheme);
-    EXPECT_EQ(error(with(plain, [](RLALayout& l) { l.Mattes = 2; })), gesInvalidPixelScheme);
-    EXPECT_EQ(error(with(plain, [](RLALayout& l) { l.Bits = 32; })), gesInvalidSampleDepth);
-    EXPECT_EQ(error(with(plain, [](RLALayout& l) { l.Bits = 0; })), gesInvalidSampleDepth);
-
+    EXPECT_EQ(error({.Right = 3, .Top = 1, .Type = "abc"}), gesConversionUnsupported);
+    EXPECT_EQ(error({.Right = 3, .Top = 1, .Colors = 2}), gesInvalidPixelScheme);
+    EXPECT_EQ(error({.Right = 3, .Top = 1, .Mattes = 2}), gesInvalidPixelScheme);
+    EXPECT_EQ(error({.Right = 3, .Top = 1, .Bits = 32}), gesInvalidSampleDepth);
     // "xyz" is not read: no error, and nothing to show.
-    auto xyz = Load(RLAFile(with(plain, [](RLALayout& l) { l.Type = "xyz"; }), Rows(4, 2, 3)));
-    EXPECT_TRUE(xyz->Empty());
+    EXPECT_TRUE(Load(RLAFile({.Right = 3, .Top = 1, .Type = "xyz"}, Rows(4, 2, 3)))->Empty());
 
     // The header, the offset table and every channel's count must be there.
+    const RLALayout plain{.Right = 3, .Top = 1};
     const Bytes file = RLAFile(plain, Rows(4, 2, 3));
     for (size_t cut : {size_t(739), size_t(740 + 7), size_t(740 + 8 + 1)})
         EXPECT_EQ(testfiles::LoadPrefixError<TRLAGraphic>(file, cut), SReadError) << cut;
@@ -159,26 +148,16 @@ TEST(RLAReader, RefusalsAndDamage) {
     auto rows = Rows(4, 2, 3);
     rows[1][0].resize(1);
     auto shortRed = Load(RLAFile(plain, rows));
-    EXPECT_EQ(shortRed->GetPixel(0, 0).Red, Value(0, 1, 0));
-    EXPECT_EQ(shortRed->GetPixel(3, 0).Red, 0);
-    EXPECT_EQ(shortRed->GetPixel(3, 0).Green, Value(1, 1, 3));
-}
+    EXPECT_EQ(shortRed->GetPixel(0, 0), (TRGBQuad{Value(2, 1, 0), Value(1, 1, 0), Value(0, 1, 0), 255}));
+    EXPECT_EQ(shortRed->GetPixel(3, 0), (TRGBQuad{Value(2, 1, 3), Value(1, 1, 3), 0, 255}));
 
-TEST(RLAReader, SignatureTest) {
-    const Bytes file = RLAFile({.Right = 3}, Rows(4, 1, 3));
-    struct Case {
-        RLALayout Layout;
-        bool Accepted;
-    } cases[] = {{{.Type = "rgb"}, true}, {{.Type = "XyZ"}, true}, {{.Type = "rgba"}, false},
-                 {{.Revision = 0}, false}};
-    for (const Case& c : cases) {
-        const Bytes header = RLAFile(c.Layout, {});
-        Bytes data(header.begin(), header.end());
-        data.push_back(0);
-        TReadOnlyMemoryStream stream(data.data(), data.size());
-        EXPECT_EQ(TRLAGraphic::CanReadStream(stream), c.Accepted) << c.Layout.Type;
+    // More than the header must remain; the revision and the channel type decide.
+    for (const auto& [layout, size, accepted] :
+         {std::tuple{plain, size_t(741), true}, {plain, size_t(740), false}, {{.Type = "XyZ"}, size_t(741), true},
+          {{.Type = "rgba"}, size_t(741), false}, {{.Revision = 0}, size_t(741), false}}) {
+        const Bytes data = RLAFile(layout, Rows(4, 1, 3));
+        TReadOnlyMemoryStream stream(data.data(), size);
+        EXPECT_EQ(TRLAGraphic::CanReadStream(stream), accepted) << layout.Type << " " << size;
         EXPECT_EQ(stream.Position(), 0);
     }
-    TReadOnlyMemoryStream exact(file.data(), 740);
-    EXPECT_FALSE(TRLAGraphic::CanReadStream(exact));
 }
