@@ -13,6 +13,8 @@
 #include "formats/png_graphic.h"
 #include "formats/psp.h"
 #include "formats/psd.h"
+#include "formats/rla.h"
+#include "formats/sgi.h"
 #include "strutils.h"
 #include "formats/targa.h"
 
@@ -149,12 +151,12 @@ const TStartupRow StartupRows[] = {
     {"pcx", "ZSoft Paintbrush images", "", 8, &TPCXGraphic::Class},
     {"pcc", "", "", 8, &TPCXGraphic::Class},
     {"scr", "", "Word 5.x screen capture images", 8, &TPCXGraphic::Class},
-    {"rpf", "Alias/Wavefront images", "", 8, nullptr /* TRLAGraphic */},
-    {"rla", "", "", 8, nullptr /* TRLAGraphic */},
-    {"sgi", "SGI images", "SGI true color images", 8, nullptr /* TSGIGraphic */},
-    {"rgba", "", "SGI true color images with alpha", 8, nullptr /* TSGIGraphic */},
-    {"rgb", "", "SGI true color images", 8, nullptr /* TSGIGraphic */},
-    {"bw", "", "SGI black/white images", 8, nullptr /* TSGIGraphic */},
+    {"rpf", "Alias/Wavefront images", "", 8, &TRLAGraphic::Class},
+    {"rla", "", "", 8, &TRLAGraphic::Class},
+    {"sgi", "SGI images", "SGI true color images", 8, &TSGIGraphic::Class},
+    {"rgba", "", "SGI true color images with alpha", 8, &TSGIGraphic::Class},
+    {"rgb", "", "SGI true color images", 8, &TSGIGraphic::Class},
+    {"bw", "", "SGI black/white images", 8, &TSGIGraphic::Class},
     {"psd", "Photoshop images", "", 10, &TPSDGraphic::Class},
     {"pdd", "", "", 10, &TPSDGraphic::Class},
     {"ppm", "Portable map images", "Portable pixel map images", 8, nullptr /* TPPMGraphic */},
@@ -173,9 +175,9 @@ const TStartupRow StartupRows[] = {
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
     &TPSPGraphic::Class, &TPSDGraphic::Class, &TTargaGraphic::Class,
-    nullptr /* TTIFFGraphic */, nullptr /* TSGIGraphic */, &TPCXGraphic::Class,
+    nullptr /* TTIFFGraphic */, &TSGIGraphic::Class, &TPCXGraphic::Class,
     nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
-    nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,
+    nullptr /* TCUTGraphic */,    &TRLAGraphic::Class,
 };
 const TGraphicClass* const ShutdownPNG = &TPNGGraphic::Class;
 }  // namespace

@@ -37,6 +37,8 @@ const std::vector<const char*> Folders = {
     "pcx",
     "psp",
     "psd",
+    "rla",
+    "sgi",
 };
 
 struct Departure {
@@ -63,6 +65,9 @@ const std::vector<Departure> Departures = {
     {"public/psd/laba_8bit.psd", "L*a*b* converted without the sRGB curve"},
     {"public/psd/laba_16bit.psd", "L*a*b* converted without the sRGB curve"},
     {"public/psd/stroke-color-descriptors-lab.psd", "L*a*b* converted without the sRGB curve"},
+    {"synthetic/rla/rgb_gamma22_64x64.rla",
+     "the header's gamma 2.2 is applied against the display's 2.2 (exponent 1 / (2.2 x 2.2)); the reference "
+     "shows the raw samples"},
 };
 
 const char* DepartureFor(const std::string& path) {
