@@ -124,7 +124,9 @@ bool TRLAGraphic::ReadProperties(TStream& stream, uint32_t imageIndex) {
     p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
     if (h.ChannelType == "rgb")
         p.PixelModel = h.MatteChannels > 0 ? pmRGBA : pmRGB;
-    if (float gamma = 1.0f; ParseGamma(h.Gamma, gamma)) p.Gamma = gamma;
+    // Writers that do not know the gamma leave "0.0": no gamma is not a gamma of zero, which
+    // would otherwise brighten the picture by the display gamma alone.
+    if (float gamma = 1.0f; ParseGamma(h.Gamma, gamma) && gamma > 0) p.Gamma = gamma;
     p.Compression = ckRLE;
     p.Width = int32_t{h.Right} - h.Left + 1;
     p.Height = std::abs(int32_t{h.Bottom} - h.Top) + 1;

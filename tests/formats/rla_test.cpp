@@ -117,7 +117,8 @@ TEST(RLAReader, GammaTextSwitchesCorrectionOnOnlyForANumberOtherThanOne) {
         float Gamma;
         bool Applied;
     } cases[] = {{"2.2", 2.2f, true}, {"", 1, false}, {"abc", 1, false}, {" 1.0 ", 1, false},
-                 {"1e0", 1, false},   {"2.2x", 1, false}, {"+1.8", 1.8f, true}};
+                 {"1e0", 1, false},   {"2.2x", 1, false}, {"+1.8", 1.8f, true},
+                 {"0.0", 1, false},   {"-2", 1, false}};  // unknown gammas: no correction
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Text);
         auto rla = Load(RLAFile({.Right = 3, .Gamma = c.Text}, Rows(4, 1, 3)));
