@@ -4,12 +4,16 @@
 
 #include "bitmap.h"
 #include "exceptions.h"
+#include "formats/autodesk.h"
+#include "formats/cut.h"
 #include "formats/icon.h"
 #include "image_graphic.h"
 #include "formats/jpeg_image.h"
 #include "metafile/metafile.h"
 #include "picture.h"
+#include "formats/pcd.h"
 #include "formats/png_graphic.h"
+#include "formats/ppm.h"
 #include "strutils.h"
 #include "formats/targa.h"
 
@@ -154,13 +158,13 @@ const TStartupRow StartupRows[] = {
     {"bw", "", "SGI black/white images", 8, nullptr /* TSGIGraphic */},
     {"psd", "Photoshop images", "", 10, nullptr /* TPSDGraphic */},
     {"pdd", "", "", 10, nullptr /* TPSDGraphic */},
-    {"ppm", "Portable map images", "Portable pixel map images", 8, nullptr /* TPPMGraphic */},
-    {"pgm", "", "Portable gray map images", 8, nullptr /* TPPMGraphic */},
-    {"pbm", "", "Portable bitmap images", 8, nullptr /* TPPMGraphic */},
-    {"cel", "Autodesk images", "", 8, nullptr /* TAutodeskGraphic */},
-    {"pic", "Autodesk images", "", 8, nullptr /* TAutodeskGraphic */},
-    {"pcd", "Kodak Photo-CD images", "", 8, nullptr /* TPCDGraphic */},
-    {"cut", "Dr. Halo images", "", 8, nullptr /* TCUTGraphic */},
+    {"ppm", "Portable map images", "Portable pixel map images", 8, &TPPMGraphic::Class},
+    {"pgm", "", "Portable gray map images", 8, &TPPMGraphic::Class},
+    {"pbm", "", "Portable bitmap images", 8, &TPPMGraphic::Class},
+    {"cel", "Autodesk images", "", 8, &TAutodeskGraphic::Class},
+    {"pic", "Autodesk images", "", 8, &TAutodeskGraphic::Class},
+    {"pcd", "Kodak Photo-CD images", "", 8, &TPCDGraphic::Class},
+    {"cut", "Dr. Halo images", "", 8, &TCUTGraphic::Class},
     {"psp", "Paintshop Pro images", "", 24, nullptr /* TPSPGraphic */},
     {"png", "Portable network graphic images", "", 8, &TPNGGraphic::Class},
 };
@@ -171,8 +175,8 @@ const TStartupRow StartupRows[] = {
 const TGraphicClass* const ShutdownReaders[] = {
     nullptr /* TPSPGraphic */,    nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
     nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, nullptr /* TPCXGraphic */,
-    nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
-    nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,
+    &TAutodeskGraphic::Class, &TPCDGraphic::Class, &TPPMGraphic::Class,
+    &TCUTGraphic::Class,    nullptr /* TRLAGraphic */,
 };
 const TGraphicClass* const ShutdownPNG = &TPNGGraphic::Class;
 }  // namespace
