@@ -70,8 +70,11 @@ std::string ThumbnailOutcome(const fs::path& path, std::string& problem) {
         if (entry.Thumbnail) problem = "failed, yet left a thumbnail";
         return message;
     }
-    if (!entry.Thumbnail || entry.Thumbnail->Width() < 1 || entry.Thumbnail->Height() < 1 ||
-        entry.Thumbnail->Width() > 100 || entry.Thumbnail->Height() > 100)
+    const int32_t w = entry.Thumbnail ? entry.Thumbnail->Width() : -1;
+    const int32_t h = entry.Thumbnail ? entry.Thumbnail->Height() : -1;
+    // A picture that loads empty (a format's "no image" case) keeps its empty size.
+    const bool empty = w >= 0 && h >= 0 && (w == 0 || h == 0);
+    if (!empty && (w < 1 || h < 1 || w > 100 || h > 100))
         problem = "thumbnail outside the 100 x 100 box";
     return "";
 }
