@@ -9,6 +9,10 @@ set(PICTOLAN_GRAPHIC_FUZZERS
   TJPEGImage:jpg
   TTargaGraphic:tga
   TPNGGraphic:png
+  TPPMGraphic:ppm
+  TCUTGraphic:cut
+  TAutodeskGraphic:cel
+  TPCDGraphic:pcd
 )
 # Decoders and the texture library: fuzz_NAME built from fuzz_NAME.cpp.
 set(PICTOLAN_OTHER_FUZZERS packbits lz77 targa_rle texture)
