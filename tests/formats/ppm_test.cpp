@@ -75,6 +75,13 @@ TEST(PortableMaps, BitmapRowsAndProperties) {
     EXPECT_EQ(g.ScanLine(0)[0], 0x01);
     EXPECT_EQ(g.ScanLine(0)[1], 0xC0);
 
+    // Long rows swap red and blue many pixels at a time, then pixel by pixel at the end.
+    Bytes wide = Text("P6\n37 1\n255\n");
+    for (int i = 0; i < 37 * 3; ++i) wide.push_back(static_cast<uint8_t>(i));
+    testfiles::LoadInto(g, wide);
+    for (int x = 0; x < 37; ++x)
+        ASSERT_EQ(g.GetPixel(x, 0), (TRGBQuad{uint8_t(3 * x + 2), uint8_t(3 * x + 1), uint8_t(3 * x), 255})) << x;
+
     struct Case {
         const char* Magic;
         TPixelModel Model;
