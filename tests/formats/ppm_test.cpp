@@ -67,7 +67,7 @@ TEST(PortableMaps, VariantsHeadersAndSamples) {
     }
 }
 
-TEST(PortableMaps, BitmapRowsAndProperties) {
+TEST(PortableMaps, RowsInTheBitmap) {
     // Pixels 9 and 10 of a 10-pixel row fill the top two bits of its second byte.
     TPPMGraphic g;
     testfiles::LoadInto(g, Text("P1\n10 1\n0 0 0 0 0 0 0 1 1 1\n"));
@@ -81,23 +81,6 @@ TEST(PortableMaps, BitmapRowsAndProperties) {
     testfiles::LoadInto(g, wide);
     for (int x = 0; x < 37; ++x)
         ASSERT_EQ(g.GetPixel(x, 0), (TRGBQuad{uint8_t(3 * x + 2), uint8_t(3 * x + 1), uint8_t(3 * x), 255})) << x;
-
-    struct Case {
-        const char* Magic;
-        TPixelModel Model;
-        int Bits, Samples;
-    } cases[] = {{"P1", pmIndexed, 1, 1}, {"P5", pmIndexed, 8, 1}, {"P3", pmRGB, 8, 3}};
-    for (const Case& c : cases) {
-        const Bytes file = Text(std::string(c.Magic) + "\n7 5 255\n");
-        TReadOnlyMemoryStream stream(file.data(), file.size());
-        ASSERT_TRUE(g.ReadProperties(stream, 0));
-        EXPECT_EQ(g.Properties.Width, 7);
-        EXPECT_EQ(g.Properties.Height, 5);
-        EXPECT_EQ(g.Properties.PixelModel, c.Model);
-        EXPECT_EQ(g.Properties.BitsPerSample, c.Bits);
-        EXPECT_EQ(g.Properties.BitsPerPixel, c.Bits * c.Samples);
-        EXPECT_EQ(g.Properties.Compression, ckNone);
-    }
 }
 
 TEST(PortableMaps, BadAndShortData) {
@@ -123,19 +106,6 @@ TEST(PortableMaps, BadAndShortData) {
         SCOPED_TRACE(c.What);
         EXPECT_EQ(LoadError<TPPMGraphic>(c.File), c.Message);
     }
-}
-
-TEST(PortableMaps, StreamTest) {
-    const Bytes ten = Text("P6 1 1 255"), eleven = Text("P6 1 1 255\n");
-    TReadOnlyMemoryStream shortStream(ten.data(), ten.size());
-    EXPECT_FALSE(TPPMGraphic::CanReadStream(shortStream));
-    TReadOnlyMemoryStream stream(eleven.data(), eleven.size());
-    stream.SetPosition(0);
-    EXPECT_TRUE(TPPMGraphic::CanReadStream(stream));
-    EXPECT_EQ(stream.Position(), 0);
-    const Bytes seven = Text("P7 1 1 255\n");
-    TReadOnlyMemoryStream other(seven.data(), seven.size());
-    EXPECT_FALSE(TPPMGraphic::CanReadStream(other));
 }
 
 // The registry has no "pnm" extension; the file's content is a pixel map all the same.
