@@ -255,6 +255,9 @@ void TPPMGraphic::LoadFromStream(TStream& stream) {
 }
 
 void TPPMGraphic::ReadRows(char variant, int32_t width, int32_t height, uint32_t maximum) {
+    // No pixels, nothing to read: a row buffer for a width without rows would be a claim the
+    // data never had to back.
+    if (width <= 0 || height <= 0) return;
     const size_t w = static_cast<size_t>(width);
     const bool wide = !IsText(variant) && maximum > 255;
     std::vector<uint8_t> scale;  // raw two-byte sample to 0..255
@@ -266,7 +269,7 @@ void TPPMGraphic::ReadRows(char variant, int32_t width, int32_t height, uint32_t
     }
     auto wideSample = [&](size_t i) { return scale[static_cast<size_t>(fileRow[2 * i] << 8 | fileRow[2 * i + 1])]; };
 
-    for (int32_t y = 0; width > 0 && y < height; ++y) {
+    for (int32_t y = 0; y < height; ++y) {
         uint8_t* row = ScanLine(y);
         switch (variant) {
             case '1': {

@@ -58,6 +58,7 @@ TEST(PortableMaps, VariantsHeadersAndSamples) {
         {"P6: carriage return and line feed after the magic", Join(Text("P6\r\n1 1\r\n255\n"), {1, 2, 3}), "010203"},
         {"P6: two bytes a sample, scaled", Join(Text("P6 1 1 1000\n"), {0x01, 0xF4, 0x03, 0xE8, 0, 4}), "7fff01"},
         {"P7: no image, no error", Text("P7\n1 1\n255\n"), ""},
+        {"P6: no rows, however wide", Text("P6 2000000000 0 65535\n"), ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.What);
