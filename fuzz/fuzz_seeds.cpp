@@ -4,7 +4,7 @@
 // the corpus files of their extensions; the decoders get their streams cut out of corpus
 // files (Targa run-length pixel data, PNG image data) or made from corpus bytes (PackBits,
 // zlib), each with the leading control bytes its target expects. Files beyond MaxSeedBytes
-// are left out: large seeds only slow the mutations down.
+// are left out (large seeds only slow the mutations down), but for Photo-CD files.
 #include <zlib.h>
 
 #include <algorithm>
@@ -39,6 +39,10 @@ const std::map<std::string, std::set<std::string>> WholeFileSeeds = {
     {"fuzz_TPSDGraphic", {"psd", "pdd"}},
     {"fuzz_TSGIGraphic", {"sgi", "rgb", "rgba", "bw"}},
     {"fuzz_TRLAGraphic", {"rla", "rpf"}},
+    {"fuzz_TPPMGraphic", {"ppm", "pgm", "pbm", "pnm"}},
+    {"fuzz_TCUTGraphic", {"cut"}},
+    {"fuzz_TAutodeskGraphic", {"cel", "pic"}},
+    {"fuzz_TPCDGraphic", {"pcd"}},
     {"fuzz_texture", {"vtf"}},
 };
 
@@ -46,6 +50,10 @@ std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
+
+// Photo-CD image packs hold their Base image from 192 KB to 768 KB: cut down, they would
+// never reach it, so they are seeded whole.
+bool SeededWhole(const fs::path& path) { return Lower(path.extension().string()) == ".pcd"; }
 
 Bytes ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -138,7 +146,8 @@ int main(int argc, char** argv) {
     const fs::path corpus = argv[1], out = argv[2];
     std::vector<fs::path> files;
     for (const auto& e : fs::recursive_directory_iterator(corpus))
-        if (e.is_regular_file() && e.file_size() <= MaxSeedBytes) files.push_back(e.path());
+        if (e.is_regular_file() && (e.file_size() <= MaxSeedBytes || SeededWhole(e.path())))
+            files.push_back(e.path());
     std::sort(files.begin(), files.end());
 
     std::map<std::string, int> counts;

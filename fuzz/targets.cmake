@@ -14,6 +14,10 @@ set(PICTOLAN_GRAPHIC_FUZZERS
   TPSDGraphic:psd
   TSGIGraphic:sgi
   TRLAGraphic:rla
+  TPPMGraphic:ppm
+  TCUTGraphic:cut
+  TAutodeskGraphic:cel
+  TPCDGraphic:pcd
 )
 # Decoders and the texture library: fuzz_NAME built from fuzz_NAME.cpp.
 set(PICTOLAN_OTHER_FUZZERS packbits lz77 targa_rle texture)
