@@ -4,6 +4,7 @@
 
 #include "bitmap.h"
 #include "exceptions.h"
+#include "formats/eps.h"
 #include "formats/icon.h"
 #include "image_graphic.h"
 #include "formats/jpeg_image.h"
@@ -12,6 +13,7 @@
 #include "formats/png_graphic.h"
 #include "strutils.h"
 #include "formats/targa.h"
+#include "formats/tiff.h"
 
 TFileFormatList* FileFormats = nullptr;
 
@@ -139,10 +141,10 @@ const TStartupRow StartupRows[] = {
     {"vda", "", "", 8, &TTargaGraphic::Class},
     {"tga", "", "", 8, &TTargaGraphic::Class},
     {"icb", "", "", 8, &TTargaGraphic::Class},
-    {"tiff", "Tagged image file format images", "Macintosh TIFF images", 12, nullptr /* TTIFFGraphic */},
-    {"tif", "", "PC TIF images", 12, nullptr /* TTIFFGraphic */},
-    {"fax", "", "GFI fax images", 12, nullptr /* TTIFFGraphic */},
-    {"eps", "Encapsulated Postscript images", "", 8, nullptr /* TEPSGraphic */},
+    {"tiff", "Tagged image file format images", "Macintosh TIFF images", 12, &TTIFFGraphic::Class},
+    {"tif", "", "PC TIF images", 12, &TTIFFGraphic::Class},
+    {"fax", "", "GFI fax images", 12, &TTIFFGraphic::Class},
+    {"eps", "Encapsulated Postscript images", "", 8, &TEPSGraphic::Class},
     {"pcx", "ZSoft Paintbrush images", "", 8, nullptr /* TPCXGraphic */},
     {"pcc", "", "", 8, nullptr /* TPCXGraphic */},
     {"scr", "", "Word 5.x screen capture images", 8, nullptr /* TPCXGraphic */},
@@ -170,7 +172,7 @@ const TStartupRow StartupRows[] = {
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
     nullptr /* TPSPGraphic */,    nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
-    nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, nullptr /* TPCXGraphic */,
+    &TTIFFGraphic::Class,         nullptr /* TSGIGraphic */, nullptr /* TPCXGraphic */,
     nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
     nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,
 };
