@@ -181,7 +181,7 @@ void WriteBits(uint8_t* data, size_t bitPosition, unsigned bits, uint32_t value)
 struct TTIFFGraphic::TLayout {
     TPixelFormat BitmapFormat = pfDevice;
     TPixelModel TargetModel = pmUnknown;
-    size_t UnitBytes = 0;
+    uint64_t UnitBytes = 0;
     uint32_t UnitRows = 1;
     uint32_t HSubsampling = 1;
     bool Predictor = false;
@@ -611,8 +611,9 @@ void TTIFFGraphic::LoadImage(TStream& stream, std::unique_ptr<TDecoder>& decoder
     ProgressArea.Right = p.Width;
     SetUpPalette(stream);
 
-    p.RowBytes = static_cast<uint32_t>((uint64_t{p.BitsPerPixel} * static_cast<uint32_t>(p.Width) + 7) / 8);
-    layout.UnitBytes = p.RowBytes;
+    const uint64_t rowBytes = (uint64_t{p.BitsPerPixel} * static_cast<uint32_t>(p.Width) + 7) / 8;
+    p.RowBytes = static_cast<uint32_t>(rowBytes);
+    layout.UnitBytes = rowBytes;
     const bool subsampled = ColorConverter.SourceModel() == pmYCbCr && p.BitsPerSample == 8 &&
                             p.SamplesPerPixel == 3 &&
                             (ColorConverter.HorizontalSubsampling() > 1 || ColorConverter.VerticalSubsampling() > 1);
@@ -620,7 +621,7 @@ void TTIFFGraphic::LoadImage(TStream& stream, std::unique_ptr<TDecoder>& decoder
         layout.HSubsampling = ColorConverter.HorizontalSubsampling();
         layout.UnitRows = ColorConverter.VerticalSubsampling();
         const uint64_t blocks = (static_cast<uint64_t>(p.Width) + layout.HSubsampling - 1) / layout.HSubsampling;
-        layout.UnitBytes = static_cast<size_t>(blocks * (layout.HSubsampling * layout.UnitRows + 2));
+        layout.UnitBytes = blocks * (layout.HSubsampling * layout.UnitRows + 2);
     }
     // Differencing runs along rows of pixels, which blocks of subsampled YCbCr are not.
     layout.Predictor = p.Compression != ckNone && p.Predictor == 2 && !subsampled;
@@ -684,16 +685,20 @@ void TTIFFGraphic::LoadStrip(TStream& stream, const TLayout& layout, TDecoder* d
     stream.ReadBuffer(input.data(), inputSize);
     if (layout.ReverseRawBits) ReverseBits(input.data(), input.size());
 
-    // Room for what the rows need, but never for more than the data can expand to.
+    // Room for what the rows need, but never for more than the data can expand to, nor more
+    // than twice what a bitmap may hold; rows beyond it are left as they are.
+    const uint64_t limit = std::min<uint64_t>(2 * MaxBitmapBytes, std::numeric_limits<int32_t>::max());
     const uint64_t room = std::min({units * layout.UnitBytes,
-                                    DecodedBound(Properties.Compression, input.size(), layout.UnitBytes),
-                                    static_cast<uint64_t>(2 * MaxBitmapBytes),
-                                    static_cast<uint64_t>(std::numeric_limits<int32_t>::max())});
-    const uint64_t decodedUnits = (room + layout.UnitBytes - 1) / layout.UnitBytes;
+                                    DecodedBound(Properties.Compression, input.size(), layout.UnitBytes), limit});
+    const uint64_t decodedUnits = std::min((room + layout.UnitBytes - 1) / layout.UnitBytes, limit / layout.UnitBytes);
+    if (decodedUnits == 0) {
+        SkipRows(rowsLeft);
+        return;
+    }
     std::vector<uint8_t> output(static_cast<size_t>(decodedUnits * layout.UnitBytes));
     const uint8_t* source = input.data();
     uint8_t* dest = output.data();
-    decoder->Decode(source, dest, inputSize, static_cast<int32_t>(room));
+    decoder->Decode(source, dest, inputSize, static_cast<int32_t>(std::min<uint64_t>(room, output.size())));
     ConvertUnits(layout, output.data(), static_cast<uint32_t>(decodedUnits), rowsLeft);
     SkipRows(rowsLeft);
 }
@@ -713,22 +718,21 @@ void TTIFFGraphic::ConvertUnits(const TLayout& layout, uint8_t* data, uint32_t u
             UndoHorizontalDifferencing(unit, layout.UnitBytes, width, p.BitsPerSample, p.SamplesPerPixel,
                                        BigEndian());
         if (layout.UnitRows > 1 || layout.HSubsampling > 1) {
-            // Blocks of luma samples with one chroma pair each, spread over whole rows.
+            // Blocks of luma samples with one chroma pair each, spread row by row.
             const uint32_t h = layout.HSubsampling, v = layout.UnitRows;
-            const size_t rowBytes = 3 * size_t{width};
-            ScratchRows.resize(v * rowBytes);
-            const uint8_t* block = unit;
-            for (uint32_t x0 = 0; x0 < width; x0 += h, block += h * v + 2) {
-                const uint8_t cb = block[h * v], cr = block[h * v + 1];
-                for (uint32_t r = 0; r < v; ++r)
-                    for (uint32_t c = 0; c < h && x0 + c < width; ++c) {
-                        uint8_t* out = ScratchRows.data() + r * rowBytes + 3 * size_t{x0 + c};
-                        out[0] = block[r * h + c];
-                        out[1] = cb;
-                        out[2] = cr;
-                    }
+            ScratchRows.resize(3 * size_t{width});
+            for (uint32_t r = 0; r < v && rowsLeft > 0; ++r) {
+                const uint8_t* block = unit;
+                uint8_t* out = ScratchRows.data();
+                for (uint32_t x = 0; x < width; ++x, out += 3) {
+                    const uint32_t c = x % h;
+                    if (x > 0 && c == 0) block += h * v + 2;
+                    out[0] = block[r * h + c];
+                    out[1] = block[h * v];
+                    out[2] = block[h * v + 1];
+                }
+                convert(ScratchRows.data());
             }
-            for (uint32_t r = 0; r < v && rowsLeft > 0; ++r) convert(ScratchRows.data() + r * rowBytes);
         } else if (layout.FirstSampleOnly) {
             const unsigned bits = p.BitsPerSample;
             ScratchRows.assign((size_t{width} * bits + 7) / 8, 0);

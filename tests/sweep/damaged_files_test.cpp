@@ -70,7 +70,9 @@ std::string ThumbnailOutcome(const fs::path& path, std::string& problem) {
         if (entry.Thumbnail) problem = "failed, yet left a thumbnail";
         return message;
     }
-    if (!entry.Thumbnail || entry.Thumbnail->Width() < 1 || entry.Thumbnail->Height() < 1 ||
+    // An empty picture (a tiled TIFF file loads as one) has an empty thumbnail.
+    const bool empty = entry.Thumbnail && entry.Thumbnail->Width() == 0 && entry.Thumbnail->Height() == 0;
+    if (!entry.Thumbnail || (!empty && (entry.Thumbnail->Width() < 1 || entry.Thumbnail->Height() < 1)) ||
         entry.Thumbnail->Width() > 100 || entry.Thumbnail->Height() > 100)
         problem = "thumbnail outside the 100 x 100 box";
     return "";
