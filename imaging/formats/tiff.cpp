@@ -191,18 +191,68 @@ struct TTIFFGraphic::TLayout {
     bool FirstSampleOnly = false;
 };
 
+namespace {
+
+// The running sums of the D samples of a pixel stay in named registers (an array of them
+// would be kept in memory, every store to the row being able to alias it): each sample costs
+// one addition. n counts samples; a tail shorter than a pixel (a row cut short) is summed
+// sample by sample.
+template <size_t D>
+void Accumulate8(uint8_t* row, size_t n) {
+    unsigned a = row[0], b = D > 1 ? row[1] : 0, c = D > 2 ? row[2] : 0, d = D > 3 ? row[3] : 0;
+    size_t i = D;
+    for (; i + D <= n; i += D) {
+        uint8_t* p = row + i;
+        p[0] = static_cast<uint8_t>(a += p[0]);
+        if constexpr (D > 1) p[1] = static_cast<uint8_t>(b += p[1]);
+        if constexpr (D > 2) p[2] = static_cast<uint8_t>(c += p[2]);
+        if constexpr (D > 3) p[3] = static_cast<uint8_t>(d += p[3]);
+    }
+    for (; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - D]);
+}
+
+template <size_t D, bool BigEndian>
+void Accumulate16(uint8_t* row, size_t n) {
+    auto load = [](const uint8_t* p) -> unsigned { return Get16(p, BigEndian); };
+    auto store = [](uint8_t* p, unsigned v) {
+        p[BigEndian ? 0 : 1] = static_cast<uint8_t>(v >> 8);
+        p[BigEndian ? 1 : 0] = static_cast<uint8_t>(v);
+    };
+    unsigned a = load(row), b = D > 1 ? load(row + 2) : 0, c = D > 2 ? load(row + 4) : 0, d = D > 3 ? load(row + 6) : 0;
+    size_t i = D;
+    for (; i + D <= n; i += D) {
+        uint8_t* p = row + 2 * i;
+        store(p, a += load(p));
+        if constexpr (D > 1) store(p + 2, b += load(p + 2));
+        if constexpr (D > 2) store(p + 4, c += load(p + 4));
+        if constexpr (D > 3) store(p + 6, d += load(p + 6));
+    }
+    for (; i < n; ++i) store(row + 2 * i, load(row + 2 * i) + load(row + 2 * (i - D)));
+}
+
+template <bool BigEndian>
+void Accumulate16(uint8_t* row, size_t n, size_t distance) {
+    switch (distance) {
+        case 1: Accumulate16<1, BigEndian>(row, n); break;
+        case 2: Accumulate16<2, BigEndian>(row, n); break;
+        case 3: Accumulate16<3, BigEndian>(row, n); break;
+        default: Accumulate16<4, BigEndian>(row, n); break;
+    }
+}
+
+}  // namespace
+
 void UndoHorizontalDifferencing(uint8_t* row, size_t rowBytes, uint32_t width, unsigned bitsPerSample,
                                 unsigned samplesPerPixel, bool bigEndian) {
-    if (width < 2 || samplesPerPixel == 0) return;
+    if (width < 2 || samplesPerPixel == 0 || samplesPerPixel > 4) return;
     const size_t samples = size_t{width} * samplesPerPixel;
     if (bitsPerSample == 16) {
         const size_t n = std::min(samples, rowBytes / 2);
-        for (size_t i = samplesPerPixel; i < n; ++i) {
-            uint8_t* p = row + 2 * i;
-            const unsigned sum = Get16(p, bigEndian) + Get16(p - 2 * samplesPerPixel, bigEndian);
-            p[bigEndian ? 0 : 1] = static_cast<uint8_t>(sum >> 8);
-            p[bigEndian ? 1 : 0] = static_cast<uint8_t>(sum);
-        }
+        if (n <= samplesPerPixel) return;
+        if (bigEndian)
+            Accumulate16<true>(row, n, samplesPerPixel);
+        else
+            Accumulate16<false>(row, n, samplesPerPixel);
         return;
     }
     // Bytes: the samples themselves at 8 bits; for packed depths the byte rule that has no
@@ -210,7 +260,13 @@ void UndoHorizontalDifferencing(uint8_t* row, size_t rowBytes, uint32_t width, u
     size_t distance = samplesPerPixel;
     if (bitsPerSample != 8) distance = samplesPerPixel == 3 || samplesPerPixel == 4 ? samplesPerPixel : 1;
     const size_t n = std::min(distance * width, rowBytes);
-    for (size_t i = distance; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - distance]);
+    if (n <= distance) return;
+    switch (distance) {
+        case 1: Accumulate8<1>(row, n); break;
+        case 2: Accumulate8<2>(row, n); break;
+        case 3: Accumulate8<3>(row, n); break;
+        default: Accumulate8<4>(row, n); break;
+    }
 }
 
 bool TTIFFGraphic::CanReadStream(TStream& stream) {
@@ -500,9 +556,16 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
     ProgressArea = TRect{0, 0, 0, 1};
     StartProgress(gesPreparing);
     std::unique_ptr<TDecoder> decoder;
+    // The strip buffers live for one load only.
+    auto release = [this] {
+        std::vector<uint8_t>().swap(Coded);
+        std::vector<uint8_t>().swap(Decoded);
+        std::vector<uint8_t>().swap(ScratchRows);
+    };
     try {
         LoadImage(stream, decoder);
     } catch (...) {
+        release();
         EndProgress();
         if (decoder) {
             try {
@@ -513,6 +576,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream) {
         }
         throw;
     }
+    release();
     EndProgress();
     if (decoder) decoder->EndDecode();
 }
@@ -660,14 +724,14 @@ void TTIFFGraphic::LoadStrip(TStream& stream, const TLayout& layout, TDecoder* d
         constexpr size_t BandBytes = 256 * 1024;
         const uint64_t held = std::min(units, (streamSize - offset) / layout.UnitBytes);
         const uint64_t bandUnits = std::max<uint64_t>(1, BandBytes / layout.UnitBytes);
-        std::vector<uint8_t> band(static_cast<size_t>(std::min(held, bandUnits) * layout.UnitBytes));
+        Decoded.resize(static_cast<size_t>(std::min(held, bandUnits) * layout.UnitBytes));
         stream.SetPosition(static_cast<int64_t>(offset));
         for (uint64_t done = 0; done < held;) {
             const uint64_t n = std::min(bandUnits, held - done);
             const size_t bytes = static_cast<size_t>(n * layout.UnitBytes);
-            stream.ReadBuffer(band.data(), static_cast<int64_t>(bytes));
-            if (layout.ReverseRawBits) ReverseBits(band.data(), bytes);
-            ConvertUnits(layout, band.data(), static_cast<uint32_t>(n), rowsLeft);
+            stream.ReadBuffer(Decoded.data(), static_cast<int64_t>(bytes));
+            if (layout.ReverseRawBits) ReverseBits(Decoded.data(), bytes);
+            ConvertUnits(layout, Decoded.data(), static_cast<uint32_t>(n), rowsLeft);
             done += n;
         }
         SkipRows(rowsLeft);
@@ -680,26 +744,27 @@ void TTIFFGraphic::LoadStrip(TStream& stream, const TLayout& layout, TDecoder* d
         return;
     }
     const int32_t inputSize = static_cast<int32_t>(std::min<int64_t>(byteCount, std::numeric_limits<int32_t>::max()));
-    std::vector<uint8_t> input(static_cast<size_t>(inputSize));
+    Coded.resize(static_cast<size_t>(inputSize));
     stream.SetPosition(static_cast<int64_t>(offset));
-    stream.ReadBuffer(input.data(), inputSize);
-    if (layout.ReverseRawBits) ReverseBits(input.data(), input.size());
+    stream.ReadBuffer(Coded.data(), inputSize);
+    if (layout.ReverseRawBits) ReverseBits(Coded.data(), Coded.size());
 
     // Room for what the rows need, but never for more than the data can expand to, nor more
     // than twice what a bitmap may hold; rows beyond it are left as they are.
     const uint64_t limit = std::min<uint64_t>(2 * MaxBitmapBytes, std::numeric_limits<int32_t>::max());
     const uint64_t room = std::min({units * layout.UnitBytes,
-                                    DecodedBound(Properties.Compression, input.size(), layout.UnitBytes), limit});
+                                    DecodedBound(Properties.Compression, Coded.size(), layout.UnitBytes), limit});
     const uint64_t decodedUnits = std::min((room + layout.UnitBytes - 1) / layout.UnitBytes, limit / layout.UnitBytes);
     if (decodedUnits == 0) {
         SkipRows(rowsLeft);
         return;
     }
-    std::vector<uint8_t> output(static_cast<size_t>(decodedUnits * layout.UnitBytes));
-    const uint8_t* source = input.data();
-    uint8_t* dest = output.data();
-    decoder->Decode(source, dest, inputSize, static_cast<int32_t>(std::min<uint64_t>(room, output.size())));
-    ConvertUnits(layout, output.data(), static_cast<uint32_t>(decodedUnits), rowsLeft);
+    // Rows the data does not reach are converted from zeros.
+    Decoded.assign(static_cast<size_t>(decodedUnits * layout.UnitBytes), 0);
+    const uint8_t* source = Coded.data();
+    uint8_t* dest = Decoded.data();
+    decoder->Decode(source, dest, inputSize, static_cast<int32_t>(std::min<uint64_t>(room, Decoded.size())));
+    ConvertUnits(layout, Decoded.data(), static_cast<uint32_t>(decodedUnits), rowsLeft);
     SkipRows(rowsLeft);
 }
 

@@ -101,6 +101,10 @@ private:
     std::array<uint8_t, 2 * ColorMapValues> ColorMap{};
     uint32_t YCbCrPositioning = 1;
     std::vector<float> YCbCrCoefficients;
+    // Buffers of one load: a strip's coded bytes, its decoded rows, one row prepared for the
+    // colour manager.
+    std::vector<uint8_t> Coded;
+    std::vector<uint8_t> Decoded;
     std::vector<uint8_t> ScratchRows;
 };
 
@@ -108,6 +112,6 @@ private:
 // same sample of the pixel before it added. 8- and 16-bit samples are summed as such (16-bit
 // ones in the given byte order), with the samples per pixel as the distance; other depths are
 // summed byte by byte, three or four bytes apart for three or four samples, else one. Nothing
-// beyond rowBytes is touched.
+// beyond rowBytes is touched; rows of more than four samples a pixel are left alone.
 void UndoHorizontalDifferencing(uint8_t* row, size_t rowBytes, uint32_t width, unsigned bitsPerSample,
                                 unsigned samplesPerPixel, bool bigEndian);
