@@ -121,23 +121,8 @@ unsigned SchemeSamples(TPixelModel model) {
     }
 }
 
-const std::array<uint8_t, 256>& BitReversal() {
-    static const std::array<uint8_t, 256> table = [] {
-        std::array<uint8_t, 256> t{};
-        for (unsigned i = 0; i < 256; ++i) {
-            unsigned r = 0;
-            for (unsigned b = 0; b < 8; ++b)
-                if (i & (1u << b)) r |= 0x80u >> b;
-            t[i] = static_cast<uint8_t>(r);
-        }
-        return t;
-    }();
-    return table;
-}
-
 void ReverseBits(uint8_t* data, size_t count) {
-    const auto& table = BitReversal();
-    for (size_t i = 0; i < count; ++i) data[i] = table[data[i]];
+    for (size_t i = 0; i < count; ++i) data[i] = ReversedBits[data[i]];
 }
 
 // The most bytes a compressed strip of inputBytes can decode to: PackBits doubles a byte at
@@ -172,26 +157,6 @@ void WriteBits(uint8_t* data, size_t bitPosition, unsigned bits, uint32_t value)
             data[bitPosition >> 3] &= static_cast<uint8_t>(~mask);
     }
 }
-
-}  // namespace
-
-// How the decoded bytes of a strip become rows: in units of UnitBytes that hold UnitRows rows.
-// A unit is one row, except for subsampled YCbCr, whose units are rows of blocks of
-// HSubsampling x UnitRows luma samples followed by their two chroma samples.
-struct TTIFFGraphic::TLayout {
-    TPixelFormat BitmapFormat = pfDevice;
-    TPixelModel TargetModel = pmUnknown;
-    uint64_t UnitBytes = 0;
-    uint32_t UnitRows = 1;
-    uint32_t HSubsampling = 1;
-    bool Predictor = false;
-    bool ReverseRawBits = false;  // fill order 2 where no decoder reads the bits reversed itself
-    // Grey or palette samples with an alpha sample at a depth the colour manager has no
-    // converter for: the first sample of every pixel is passed on alone.
-    bool FirstSampleOnly = false;
-};
-
-namespace {
 
 // The running sums of the D samples of a pixel stay in named registers (an array of them
 // would be kept in memory, every store to the row being able to alias it): each sample costs
@@ -241,6 +206,22 @@ void Accumulate16(uint8_t* row, size_t n, size_t distance) {
 }
 
 }  // namespace
+
+// How the decoded bytes of a strip become rows: in units of UnitBytes that hold UnitRows rows.
+// A unit is one row, except for subsampled YCbCr, whose units are rows of blocks of
+// HSubsampling x UnitRows luma samples followed by their two chroma samples.
+struct TTIFFGraphic::TLayout {
+    TPixelFormat BitmapFormat = pfDevice;
+    TPixelModel TargetModel = pmUnknown;
+    uint64_t UnitBytes = 0;
+    uint32_t UnitRows = 1;
+    uint32_t HSubsampling = 1;
+    bool Predictor = false;
+    bool ReverseRawBits = false;  // fill order 2 where no decoder reads the bits reversed itself
+    // Grey or palette samples with an alpha sample at a depth the colour manager has no
+    // converter for: the first sample of every pixel is passed on alone.
+    bool FirstSampleOnly = false;
+};
 
 void UndoHorizontalDifferencing(uint8_t* row, size_t rowBytes, uint32_t width, unsigned bitsPerSample,
                                 unsigned samplesPerPixel, bool bigEndian) {
@@ -618,7 +599,7 @@ TTIFFGraphic::TLayout TTIFFGraphic::SetUpColors() {
                             : (source == pmGrayAlpha || layout.FirstSampleOnly)
                                 ? 1
                                 : p.SamplesPerPixel);
-    if (p.PixelModel == pmCIELab) cm.SetSourceFlags(cm.SourceFlags() | cfLabByteScale);
+    if (p.PixelModel == pmCIELab) cm.SetSourceFlags(static_cast<TConversionFlags>(cm.SourceFlags() | cfLabByteScale));
     layout.BitmapFormat = source == pmGrayAlpha ? pf8bit : cm.TargetBitmapFormat();
     return layout;
 }
@@ -641,7 +622,7 @@ void TTIFFGraphic::SetUpPalette(TStream& stream) {
         const uint8_t* map = ColorMap.data();
         SetPalette(cm.BuildColorPalette({map, map + 2 * (n / 3), map + 2 * (2 * n / 3)}, rpPlanar16,
                                         static_cast<int>(n), false));
-    } else if (cm.TargetModel() == pmGray || cm.TargetModel() == pmGrayAlpha) {
+    } else if (cm.TargetModel() == pmGray) {
         SetPalette(cm.BuildGrayPalette((p.Options & imMinIsWhite) != 0));
     } else if (cm.SourceModel() == pmYCbCr) {
         cm.SetYCbCrWeights(YCbCrCoefficients, p.YCbCrSubSampling[0], p.YCbCrSubSampling[1]);

@@ -1,7 +1,6 @@
 #include "tiff_decoders.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace {
@@ -116,17 +115,6 @@ Tree BuildTree(const TCode (&terminating)[64], const TCode (&makeUp)[N]) {
     return tree;
 }
 
-const std::array<uint8_t, 256>& ReversedBytes() {
-    static const std::array<uint8_t, 256> table = [] {
-        std::array<uint8_t, 256> t{};
-        for (unsigned i = 0; i < 256; ++i)
-            for (unsigned b = 0; b < 8; ++b)
-                if (i & (1u << b)) t[i] = static_cast<uint8_t>(t[i] | (0x80u >> b));
-        return t;
-    }();
-    return table;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -159,7 +147,7 @@ void TCCITTDecoder::StartDecoding(const uint8_t* source, uint8_t* dest, int32_t 
 bool TCCITTDecoder::PeekBit() {
     if (FBitsLeft == 0) {
         if (FSourceLeft == 0) return false;
-        FByte = FReverseBits ? ReversedBytes()[*FSource] : *FSource;
+        FByte = FReverseBits ? ReversedBits[*FSource] : *FSource;
         ++FSource;
         --FSourceLeft;
         FMask = 0x80;

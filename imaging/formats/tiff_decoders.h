@@ -6,10 +6,20 @@
 // end of the buffer, which keeps what was decoded. None of them raises or encodes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
 #include "decoders.h"
+
+// Every byte with its bit order reversed: 0x01 gives 0x80. Fill order 2 stores bytes so.
+inline constexpr std::array<uint8_t, 256> ReversedBits = [] {
+    std::array<uint8_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i)
+        for (unsigned b = 0; b < 8; ++b)
+            if (i & (1u << b)) table[i] = static_cast<uint8_t>(table[i] | (0x80u >> b));
+    return table;
+}();
 
 // Both CCITT schemes: the code trees of ITU-T T.4 and the bit-level reading and run filling.
 // Output is one bit per pixel, most significant bit first, 1 for black; every row starts on a
