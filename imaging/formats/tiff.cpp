@@ -740,8 +740,9 @@ void TTIFFGraphic::LoadStrip(TStream& stream, const TLayout& layout, TDecoder* d
         SkipRows(rowsLeft);
         return;
     }
-    // Rows the data does not reach are converted from zeros.
-    Decoded.assign(static_cast<size_t>(decodedUnits * layout.UnitBytes), 0);
+    // Rows the data does not reach are converted from what the buffer holds: zeros, or rows
+    // of the strip before.
+    Decoded.resize(static_cast<size_t>(decodedUnits * layout.UnitBytes));
     const uint8_t* source = Coded.data();
     uint8_t* dest = Decoded.data();
     decoder->Decode(source, dest, inputSize, static_cast<int32_t>(std::min<uint64_t>(room, Decoded.size())));
