@@ -6,6 +6,7 @@
 #include "exceptions.h"
 #include "formats/autodesk.h"
 #include "formats/cut.h"
+#include "formats/eps.h"
 #include "formats/icon.h"
 #include "image_graphic.h"
 #include "formats/jpeg_image.h"
@@ -21,6 +22,7 @@
 #include "formats/ppm.h"
 #include "strutils.h"
 #include "formats/targa.h"
+#include "formats/tiff.h"
 
 TFileFormatList* FileFormats = nullptr;
 
@@ -148,10 +150,10 @@ const TStartupRow StartupRows[] = {
     {"vda", "", "", 8, &TTargaGraphic::Class},
     {"tga", "", "", 8, &TTargaGraphic::Class},
     {"icb", "", "", 8, &TTargaGraphic::Class},
-    {"tiff", "Tagged image file format images", "Macintosh TIFF images", 12, nullptr /* TTIFFGraphic */},
-    {"tif", "", "PC TIF images", 12, nullptr /* TTIFFGraphic */},
-    {"fax", "", "GFI fax images", 12, nullptr /* TTIFFGraphic */},
-    {"eps", "Encapsulated Postscript images", "", 8, nullptr /* TEPSGraphic */},
+    {"tiff", "Tagged image file format images", "Macintosh TIFF images", 12, &TTIFFGraphic::Class},
+    {"tif", "", "PC TIF images", 12, &TTIFFGraphic::Class},
+    {"fax", "", "GFI fax images", 12, &TTIFFGraphic::Class},
+    {"eps", "Encapsulated Postscript images", "", 8, &TEPSGraphic::Class},
     {"pcx", "ZSoft Paintbrush images", "", 8, &TPCXGraphic::Class},
     {"pcc", "", "", 8, &TPCXGraphic::Class},
     {"scr", "", "Word 5.x screen capture images", 8, &TPCXGraphic::Class},
@@ -179,7 +181,7 @@ const TStartupRow StartupRows[] = {
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
     &TPSPGraphic::Class, &TPSDGraphic::Class, &TTargaGraphic::Class,
-    nullptr /* TTIFFGraphic */, &TSGIGraphic::Class, &TPCXGraphic::Class,
+    &TTIFFGraphic::Class, &TSGIGraphic::Class, &TPCXGraphic::Class,
     &TAutodeskGraphic::Class, &TPCDGraphic::Class, &TPPMGraphic::Class,
     &TCUTGraphic::Class,    &TRLAGraphic::Class,
 };

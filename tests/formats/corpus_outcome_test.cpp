@@ -10,9 +10,10 @@
 //   loads  the file has no independent reference: it must load.
 //   any    the file is damaged or its references disagree: anything but a crash.
 //
-// A reader whose documented behaviour parts from a reference lists the file in Departures
-// with the reason; such a file must still load, but its pixels are not compared. A departure
-// whose extension the registry does not know is not loaded at all: the browser never lists it.
+// A reader whose documented behaviour parts from a reference, or from the outcome its table
+// row gives, lists the file in Departures with the reason; such a file must still load, but
+// its pixels are not compared. A departure whose extension the registry does not know is not
+// checked at all: the browser never lists it (its reader's own tests load it).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -42,6 +43,8 @@ const std::vector<const char*> Folders = {
     "rla",
     "sgi",
     "cel", "cut", "pcd", "pnm",
+    "eps",
+    "tiff",
 };
 
 struct Departure {
@@ -82,6 +85,29 @@ const std::vector<Departure> Departures = {
     // The registry has no "pnm" extension: the browser never lists the file (ppm_test loads
     // it through the portable-map reader and compares it with its reference).
     {"public/pnm/hopper.pnm", "extension not registered"},
+    // The binary header puts the TIFF preview right after itself (offset 30). The signature
+    // test would not take such a file, but loading does not ask it: the preview is shown, and
+    // it matches its reference exactly.
+    {"public/eps/1.eps", "preview at offset 30 is loaded"},
+    {"public/eps/1_boundingbox_after_imagedata.eps", "preview at offset 30 is loaded"},
+    {"public/eps/1_second_imagedata.eps", "preview at offset 30 is loaded"},
+    {"public/eps/binary_preview_map.eps", "preview at offset 30 is loaded"},
+    // L*a*b* goes through the colour manager's fixed matrix to RGB without a transfer curve:
+    // mid-tones come out darker than in an sRGB rendering.
+    {"synthetic/tiff/lab8_none_37x23.tif", "L*a*b* without sRGB curve"},
+    {"synthetic/tiff/lab8_packbits_37x23.tif", "L*a*b* without sRGB curve"},
+    {"synthetic/tiff/lab8_none_100x75.tif", "L*a*b* without sRGB curve"},
+    {"synthetic/tiff/lab8_packbits_100x75.tif", "L*a*b* without sRGB curve"},
+    {"synthetic/tiff/lab8_deflate_100x75.tif", "L*a*b* without sRGB curve"},
+    {"synthetic/tiff/lab8_deflate_pred2_100x75.tif", "L*a*b* without sRGB curve"},
+    {"synthetic/tiff/lab8_none_301x207.tif", "L*a*b* without sRGB curve"},
+    {"synthetic/tiff/lab8_packbits_301x207.tif", "L*a*b* without sRGB curve"},
+    {"public/tiff/hopper.Lab.tif", "L*a*b* without sRGB curve"},
+    {"public/tiff/lab-green.tif", "L*a*b* without sRGB curve"},
+    {"public/tiff/lab-red.tif", "L*a*b* without sRGB curve"},
+    // Associated alpha (extra sample 1) is kept as stored, with premultiplied colours; the
+    // reference divides them by alpha.
+    {"public/tiff/hpredict_packbits.tiff", "premultiplied colours kept"},
 };
 
 const char* DepartureFor(const std::string& path) {
@@ -192,6 +218,11 @@ TEST_P(CorpusOutcome, EveryFileReachesItsExpectedOutcome) {
             Outcome got = LoadAsViewer(root / path);
             ++checked;
             if (expected == "any") continue;
+            if (const char* why = DepartureFor(std::string(set) + "/" + path)) {
+                if (TPicture::FindGraphicClass(ExtractFileExt(path).substr(1)) != nullptr)
+                    EXPECT_TRUE(got.Loaded) << why << ": " << got.Error;
+                continue;
+            }
             if (expected == "error") {
                 EXPECT_FALSE(got.Loaded) << "loaded " << got.Shown.Width() << "x" << got.Shown.Height();
             } else if (expected == "empty") {
@@ -199,13 +230,10 @@ TEST_P(CorpusOutcome, EveryFileReachesItsExpectedOutcome) {
             } else if (expected == "loads") {
                 EXPECT_TRUE(got.Loaded) << got.Error;
             } else if (expected == "ok") {
-                const bool departs = DepartureFor(std::string(set) + "/" + path) != nullptr;
-                if (!got.Loaded) {
-                    if (!departs || TPicture::FindGraphicClass(ExtractFileExt(path).substr(1)) != nullptr)
-                        ADD_FAILURE() << got.Error;
-                } else if (!departs) {
+                if (!got.Loaded)
+                    ADD_FAILURE() << got.Error;
+                else
                     EXPECT_EQ(MatchReferences(root / path, got.Shown), "");
-                }
             } else {
                 ADD_FAILURE() << "unknown outcome";
             }
