@@ -219,8 +219,9 @@ TEST_P(CorpusOutcome, EveryFileReachesItsExpectedOutcome) {
             ++checked;
             if (expected == "any") continue;
             if (const char* why = DepartureFor(std::string(set) + "/" + path)) {
-                if (TPicture::FindGraphicClass(ExtractFileExt(path).substr(1)) != nullptr)
+                if (TPicture::FindGraphicClass(ExtractFileExt(path).substr(1)) != nullptr) {
                     EXPECT_TRUE(got.Loaded) << why << ": " << got.Error;
+                }
                 continue;
             }
             if (expected == "error") {
