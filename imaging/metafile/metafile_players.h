@@ -49,11 +49,12 @@ private:
 
 // One entry of a metafile's object table.
 struct TMetaObject {
-    enum TKind { okEmpty, okPen, okBrush, okPalette, okRegion, okOther } Kind = okEmpty;
+    enum TKind { okEmpty, okPen, okBrush, okPalette, okRegion, okFont, okOther } Kind = okEmpty;
     TMetaPen Pen;
     TMetaBrush Brush;
     std::shared_ptr<const std::vector<TColor>> Palette;
     std::shared_ptr<const TMetaRegion> Region;
+    std::shared_ptr<const TMetaFont> Font;
 };
 
 // No drawing replays more records than this, whatever the file says.
