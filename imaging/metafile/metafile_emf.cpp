@@ -470,25 +470,7 @@ void TEmfPlayer::Play(uint32_t type, const TRecordView& r) {
             Store(r.U32(8), PaletteObject(r, 14));
             break;
         }
-        case EMR_EXTCREATEFONTINDIRECTW: {
-            // A LOGFONTW at 12: height, width, escapement, orientation, weight, then italic,
-            // underline, strike-out and character set bytes, four more, and 32 characters of
-            // face name.
-            TMetaObject o;
-            o.Kind = TMetaObject::okFont;
-            auto font = std::make_shared<TMetaFont>();
-            font->Height = r.S32(12);
-            font->Width = r.S32(16);
-            font->Escapement = r.S32(20);
-            font->Weight = r.S32(28);
-            const uint8_t* flags = r.Bytes(32, 4);
-            font->Italic = flags[0], font->Underline = flags[1], font->StrikeOut = flags[2], font->CharSet = flags[3];
-            const size_t nameBytes = std::min<size_t>(64, r.Size() - std::min<size_t>(r.Size(), 40));
-            font->Face = FaceName(r.Bytes(40, nameBytes), nameBytes, true);
-            o.Font = std::move(font);
-            Store(r.U32(8), std::move(o));
-            break;
-        }
+        case EMR_EXTCREATEFONTINDIRECTW: Store(r.U32(8), FontObject(r, 12, true)); break;
         case EMR_EXTTEXTOUTA:
         case EMR_EXTTEXTOUTW: c.TextOut(Text(r, 36, type == EMR_EXTTEXTOUTW)); break;
         case EMR_POLYTEXTOUTA:

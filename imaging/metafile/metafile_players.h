@@ -68,6 +68,11 @@ TColor ResolveColor(uint32_t colorRef, const TDCState& state);
 // (red, green, blue, flags) from countOffset + 2.
 TMetaObject PaletteObject(const TRecordView& r, size_t countOffset);
 
+// A logical font object: height, width, escapement, orientation and weight of 4 bytes each
+// (wide, EMF) or 2 (WMF) from `at`, then the italic, underline, strike-out and character set
+// bytes, four more, and the face name of 32 characters, UTF-16 (wide) or 8-bit.
+TMetaObject FontObject(const TRecordView& r, size_t at, bool wide);
+
 // Replays the records that follow a WMF header (data starts at the first record).
 void PlayWmf(const uint8_t* data, size_t size, uint16_t objectCount, TMetaCanvas& canvas);
 // Replays an EMF, header record included.

@@ -74,14 +74,16 @@ constexpr std::pair<uint8_t, char32_t> WingdingsToUnicode[] = {
     {0xF2, 0x21E9}, {0xFB, 0x2718}, {0xFC, 0x2714}, {0xFD, 0x2612}, {0xFE, 0x2611},
 };
 
-// How the characters of a stand-in face are found: as they are, or through the table of the
-// symbol face it stands in for.
-enum class TSymbols { None, Symbol, Wingdings };
+// How the characters of a stand-in face are found: as they are, through the table of the
+// symbol face it stands in for, or (a symbol face without a table) in the private area, where
+// the stand-in has nothing and shows its sign for a missing character rather than a letter.
+enum class TSymbols { None, Symbol, Wingdings, Private };
 
 char32_t MapSymbol(TSymbols map, char32_t c) {
     // Symbol faces take their codes either as bytes or in the private area at U+F000.
     const char32_t code = c >= 0xF020 && c <= 0xF0FF ? c - 0xF000 : c;
     if (code < 0x20 || code > 0xFF) return c;
+    if (map == TSymbols::Private) return 0xF000 + code;
     if (map == TSymbols::Symbol) return SymbolToUnicode[code - 0x20] ? SymbolToUnicode[code - 0x20] : c;
     for (const auto& [from, to] : WingdingsToUnicode)
         if (from == code) return to;
@@ -278,7 +280,8 @@ struct TSpanSink {
 void BlendSpans(int y, int count, const FT_Span* spans, void* user) {
     const TSpanSink& s = *static_cast<const TSpanSink*>(user);
     const int32_t row = s.Top - y - 1;
-    for (int i = 0; i < count; ++i) s.Raster->BlendSpan(row, s.Left + spans[i].x, spans[i].len, spans[i].coverage, s.Color);
+    for (int i = 0; i < count; ++i)
+        s.Raster->BlendSpan(row, s.Left + spans[i].x, spans[i].len, spans[i].coverage, s.Color);
 }
 
 FT_Fixed Fixed(double v) { return static_cast<FT_Fixed>(std::lround(v * 65536)); }
@@ -286,9 +289,8 @@ FT_Fixed Fixed(double v) { return static_cast<FT_Fixed>(std::lround(v * 65536));
 TPointF Add(TPointF a, TPointF b, double k = 1) { return {a.X + b.X * k, a.Y + b.Y * k}; }
 
 int32_t Signed(const uint8_t* p, int bytes) {
-    const uint32_t v = bytes == 2 ? uint32_t(p[0] | (p[1] << 8))
-                                  : uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-    return bytes == 2 ? int16_t(v) : int32_t(v);
+    if (bytes == 2) return int16_t(p[0] | (p[1] << 8));
+    return int32_t(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24));
 }
 
 }  // namespace
@@ -342,7 +344,7 @@ struct TMetaTextRenderer::TImpl {
     struct TResolved {
         TFace* Face = nullptr;
         TFace* Fallback = nullptr;  // for characters the face lacks
-        bool FakeBold = false, FakeItalic = false;
+        bool Bold = false, Italic = false;  // asked for: faces without the style get it made up
         TSymbols Symbols = TSymbols::None;
         bool Exact = false;  // the face the file names: its glyph indices hold
     };
@@ -403,12 +405,16 @@ TMetaTextRenderer::TImpl::TFace* TMetaTextRenderer::TImpl::LoadFace(const std::s
         face->UnderlinePos = f->underline_position, face->UnderlineSize = f->underline_thickness;
         face->StrikePos = face->UnitsPerEm / 4, face->StrikeSize = face->UnitsPerEm / 16;
         // The platform places text by the cell its OS/2 table gives.
-        if (const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(f, FT_SFNT_OS2)); os2 && os2->version != 0xFFFF) {
-            if (os2->usWinAscent + os2->usWinDescent > 0) face->Ascent = os2->usWinAscent, face->Descent = os2->usWinDescent;
+        const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(f, FT_SFNT_OS2));
+        if (os2 && os2->version != 0xFFFF) {
+            if (os2->usWinAscent + os2->usWinDescent > 0)
+                face->Ascent = os2->usWinAscent, face->Descent = os2->usWinDescent;
             if (os2->xAvgCharWidth > 0) face->AvgWidth = os2->xAvgCharWidth;
-            if (os2->yStrikeoutSize > 0) face->StrikePos = os2->yStrikeoutPosition, face->StrikeSize = os2->yStrikeoutSize;
+            if (os2->yStrikeoutSize > 0)
+                face->StrikePos = os2->yStrikeoutPosition, face->StrikeSize = os2->yStrikeoutSize;
         }
-        if (face->Ascent + face->Descent <= 0) face->Ascent = face->UnitsPerEm * 0.8, face->Descent = face->UnitsPerEm * 0.2;
+        if (face->Ascent + face->Descent <= 0)
+            face->Ascent = face->UnitsPerEm * 0.8, face->Descent = face->UnitsPerEm * 0.2;
         face->Box = f->bbox;
     }
     TFace* result = face->Face ? face.get() : nullptr;
@@ -418,11 +424,12 @@ TMetaTextRenderer::TImpl::TFace* TMetaTextRenderer::TImpl::LoadFace(const std::s
 
 const TMetaTextRenderer::TImpl::TResolved& TMetaTextRenderer::TImpl::Resolve(const TMetaFont& font) {
     const std::string name = NormalizedFace(font.Face);
-    const bool bold = font.Weight >= 600, italic = font.Italic;
-    const std::string key = name + (bold ? "|b" : "|") + (italic ? "i" : "");
+    const bool bold = font.Weight >= 600, italic = font.Italic, symbols = font.CharSet == SymbolCharSet;
+    const std::string key = name + (bold ? "|b" : "|") + (italic ? "i" : "") + (symbols ? "s" : "");
     if (auto it = Resolved.find(key); it != Resolved.end()) return it->second;
     if (Resolved.size() >= 256) Resolved.clear();
     TResolved r;
+    r.Bold = bold, r.Italic = italic;
     const TFaceRule* rule = RuleFor(name);
     auto take = [&](const std::string& family) {
         if (r.Face) return;
@@ -438,11 +445,10 @@ const TMetaTextRenderer::TImpl::TResolved& TMetaTextRenderer::TImpl::Resolve(con
         take(rule->Family);
         if (r.Face && !r.Exact) r.Symbols = rule->Symbols;
     }
+    if (!r.Exact && r.Symbols == TSymbols::None && symbols) r.Symbols = TSymbols::Private;
     take(DefaultFamily);
     take("");
     if (r.Face) {
-        r.FakeBold = bold && !r.Face->File->Bold;
-        r.FakeItalic = italic && !r.Face->File->Italic;
         TFace* fallback = LoadFace(Fonts.Find(DefaultFamily, bold, italic));
         if (fallback != r.Face) r.Fallback = fallback;
     }
@@ -593,7 +599,9 @@ TPointF TMetaTextRenderer::Draw(TMetaRaster& raster, const TMetaFont& font, cons
     else if (horizontal == TaCenter) start = Add(start, total, -0.5);
     if (vertical == TaBottom) start = Add(start, down, -descent);
     else if (vertical != TaBaseline) start = Add(start, down, ascent);
-    const TPointF moved = horizontal == TaRight ? TPointF{-total.X, -total.Y} : horizontal == TaCenter ? TPointF{} : total;
+    const TPointF moved = horizontal == TaRight    ? TPointF{-total.X, -total.Y}
+                          : horizontal == TaCenter ? TPointF{}
+                                                   : total;
     if (!face || !std::isfinite(start.X) || !std::isfinite(start.Y)) return moved;
 
     // A band along the string, from `from` to `to` pixels below the baseline.
@@ -611,14 +619,13 @@ TPointF TMetaTextRenderer::Draw(TMetaRaster& raster, const TMetaFont& font, cons
     params.flags = FT_RASTER_FLAG_AA | FT_RASTER_FLAG_DIRECT | FT_RASTER_FLAG_CLIP;
     params.gray_spans = BlendSpans;
     params.user = &sink;
-    params.clip_box = {0, bounds.Top - bounds.Bottom, bounds.Right - bounds.Left, 0};
-    // Synthetic styles: strokes thickened by a 24th of the em, a slant of about 12 degrees.
-    const double slant = r.FakeItalic ? 0.2 : 0;
     TPointF pen = start;
     for (size_t i = 0; i < chars.size() && !raster.Exhausted(); pen = Add(pen, steps[i]), ++i) {
         if ((chars[i] == 0 && !glyphIndex) || em < 0.5 || (glyphIndex && !r.Exact)) continue;
         const TImpl::TFace& g = *glyphs[i].Face;
-        const double gk = em / g.UnitsPerEm, bold = r.FakeBold ? g.UnitsPerEm / 24 : 0;
+        // Styles the face lacks: strokes thickened by a 24th of the em, a slant of about 12 degrees.
+        const double gk = em / g.UnitsPerEm, bold = r.Bold && !g.File->Bold ? g.UnitsPerEm / 24 : 0;
+        const double slant = r.Italic && !g.File->Italic ? 0.2 : 0;
         // Font units (y up) to target pixels: x' = m[0] x + m[1] y, y' = m[2] x + m[3] y.
         const double m[4] = {gk * stretch * along.X, gk * (stretch * slant * along.X - down.X),
                              gk * stretch * along.Y, gk * (stretch * slant * along.Y - down.Y)};
@@ -642,6 +649,12 @@ TPointF TMetaTextRenderer::Draw(TMetaRaster& raster, const TMetaFont& font, cons
         FT_Matrix matrix{Fixed(64 * m[0]), Fixed(64 * m[1]), Fixed(-64 * m[2]), Fixed(-64 * m[3])};
         FT_Outline_Transform(outline, &matrix);
         FT_Outline_Translate(outline, std::lround((pen.X - bounds.Left) * 64), std::lround((bounds.Top - pen.Y) * 64));
+        // FreeType works through its clip box band by band: the glyph's own box keeps that short.
+        auto local = [](double v, int32_t lo, int32_t hi) { return std::clamp<double>(v, lo, hi); };
+        params.clip_box = {FT_Pos(local(std::floor(lo[0]) - 1 - bounds.Left, 0, bounds.Width())),
+                           FT_Pos(local(bounds.Top - std::ceil(hi[1]) - 1, -bounds.Height(), 0)),
+                           FT_Pos(local(std::ceil(hi[0]) + 1 - bounds.Left, 0, bounds.Width())),
+                           FT_Pos(local(bounds.Top - std::floor(lo[1]) + 1, -bounds.Height(), 0))};
         params.source = outline;
         FT_Outline_Render(F->Library, outline, &params);
     }

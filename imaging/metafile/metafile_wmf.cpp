@@ -27,19 +27,41 @@ TMetaObject PaletteObject(const TRecordView& r, size_t countOffset) {
     return o;
 }
 
+TMetaObject FontObject(const TRecordView& r, size_t at, bool wide) {
+    const size_t field = wide ? 4 : 2;
+    auto number = [&](size_t i) { return wide ? r.S32(at + field * i) : int32_t{r.S16(at + field * i)}; };
+    auto font = std::make_shared<TMetaFont>();
+    font->Height = number(0);
+    font->Width = number(1);
+    font->Escapement = number(2);
+    font->Weight = number(4);
+    const uint8_t* flags = r.Bytes(at + 5 * field, 4);
+    font->Italic = flags[0], font->Underline = flags[1], font->StrikeOut = flags[2], font->CharSet = flags[3];
+    // Writers cut the name short after its terminating zero.
+    const size_t name = at + 5 * field + 8;
+    const size_t nameBytes = std::min<size_t>(wide ? 64 : 32, r.Size() - std::min(r.Size(), name));
+    font->Face = FaceName(r.Bytes(name, nameBytes), nameBytes, wide);
+    TMetaObject o;
+    o.Kind = TMetaObject::okFont;
+    o.Font = std::move(font);
+    return o;
+}
+
 namespace {
 
 enum : uint16_t {
     META_SETBKCOLOR = 0x0201, META_SETBKMODE = 0x0102, META_SETMAPMODE = 0x0103, META_SETROP2 = 0x0104,
     META_SETPOLYFILLMODE = 0x0106, META_SETTEXTCHAREXTRA = 0x0108, META_SETTEXTCOLOR = 0x0209,
-    META_SETTEXTALIGN = 0x012E, META_TEXTOUT = 0x0521, META_EXTTEXTOUT = 0x0A32, META_SETWINDOWORG = 0x020B, META_SETWINDOWEXT = 0x020C,
+    META_SETTEXTALIGN = 0x012E, META_TEXTOUT = 0x0521, META_EXTTEXTOUT = 0x0A32, META_SETWINDOWORG = 0x020B,
+    META_SETWINDOWEXT = 0x020C,
     META_SETVIEWPORTORG = 0x020D, META_SETVIEWPORTEXT = 0x020E, META_OFFSETWINDOWORG = 0x020F,
     META_SCALEWINDOWEXT = 0x0410, META_OFFSETVIEWPORTORG = 0x0211, META_SCALEVIEWPORTEXT = 0x0412,
     META_LINETO = 0x0213, META_MOVETO = 0x0214, META_EXCLUDECLIPRECT = 0x0415, META_INTERSECTCLIPRECT = 0x0416,
     META_ARC = 0x0817, META_ELLIPSE = 0x0418, META_PIE = 0x081A, META_RECTANGLE = 0x041B, META_ROUNDRECT = 0x061C,
     META_PATBLT = 0x061D, META_SAVEDC = 0x001E, META_SETPIXEL = 0x041F, META_OFFSETCLIPRGN = 0x0220,
     META_POLYGON = 0x0324, META_POLYLINE = 0x0325, META_RESTOREDC = 0x0127, META_FILLREGION = 0x0228,
-    META_PAINTREGION = 0x012B, META_FRAMEREGION = 0x0429, META_SELECTCLIPREGION = 0x012C, META_SELECTOBJECT = 0x012D, META_CHORD = 0x0830,
+    META_PAINTREGION = 0x012B, META_FRAMEREGION = 0x0429, META_SELECTCLIPREGION = 0x012C,
+    META_SELECTOBJECT = 0x012D, META_CHORD = 0x0830,
     META_SETDIBTODEV = 0x0D33, META_SELECTPALETTE = 0x0234, META_POLYPOLYGON = 0x0538, META_DIBBITBLT = 0x0940,
     META_DIBSTRETCHBLT = 0x0B41, META_DIBCREATEPATTERNBRUSH = 0x0142, META_STRETCHDIB = 0x0F43,
     META_DELETEOBJECT = 0x01F0, META_CREATEPALETTE = 0x00F7, META_CREATEPATTERNBRUSH = 0x01F9,
@@ -301,24 +323,7 @@ void TWmfPlayer::Play(uint16_t fn, const TRecordView& r) {
             Create(std::move(o));
             break;
         }
-        case META_CREATEFONTINDIRECT: {
-            // Height, width, escapement, orientation, weight, then italic, underline,
-            // strike-out and character set bytes, four more, and a face name of up to 32.
-            TMetaObject o;
-            o.Kind = TMetaObject::okFont;
-            auto font = std::make_shared<TMetaFont>();
-            font->Height = r.S16(0);
-            font->Width = r.S16(2);
-            font->Escapement = r.S16(4);
-            font->Weight = r.S16(8);
-            const uint8_t* flags = r.Bytes(10, 4);
-            font->Italic = flags[0], font->Underline = flags[1], font->StrikeOut = flags[2], font->CharSet = flags[3];
-            const size_t nameBytes = std::min<size_t>(32, r.Size() - std::min<size_t>(r.Size(), 18));
-            font->Face = FaceName(r.Bytes(18, nameBytes), nameBytes, false);
-            o.Font = std::move(font);
-            Create(std::move(o));
-            break;
-        }
+        case META_CREATEFONTINDIRECT: Create(FontObject(r, 0, false)); break;
         case META_CREATEPATTERNBRUSH: {
             // An old-style bitmap is not decoded, but the brush takes its slot so that later
             // indices stay right; it fills grey.

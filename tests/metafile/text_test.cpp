@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <functional>
+#include <thread>
 
 #include "metafile/metafile_canvas.h"
 #include "metafile/metafile_players.h"
@@ -260,4 +262,19 @@ TEST(TextRecords, WithoutAnyFontOnlyTheRectanglesFill) {
     EXPECT_EQ(Count(b, Green), 20 * 20);
     EXPECT_EQ(Count(b, Red), 9 * 9);
     EXPECT_EQ(Count(b, White), 100 * 100 - 400 - 81 - 40);
+}
+
+TEST(TextRecords, DrawingsOnSeveralThreadsAtOnceShareOnlyTheFontCache) {
+    REQUIRE_FONTS();
+    EmfBuilder e = EmfText(200, 100, Baseline);
+    for (const char* face : {"Times New Roman", "Courier New", "Symbol", "No Such Face"})
+        e.Font(2, -16, face).Select(2).Text(eExtTextOutW, 10, 90, "Sample text");
+    const std::vector<uint8_t> bytes = e.Text(eExtTextOutW, 20, 40, "Sample text").Bytes();
+    const TBitmap alone = Render(bytes);
+    std::vector<TBitmap> drawn(4);
+    std::vector<std::thread> threads;
+    for (TBitmap& b : drawn) threads.emplace_back([&] { b = Render(bytes); });
+    for (std::thread& t : threads) t.join();
+    for (const TBitmap& b : drawn)
+        for (int y = 0; y < 100; ++y) ASSERT_EQ(std::memcmp(b.ScanLine(y), alone.ScanLine(y), 200 * 3), 0) << y;
 }
