@@ -20,7 +20,10 @@ done
 
 # The installed programs find the texture library beside them, not in the build tree.
 env -u LD_LIBRARY_PATH "$prefix/bin/pictolan-probe" formats > "$prefix/formats.txt" || fail "installed probe does not run"
-ldd "$prefix/bin/pictolan" | grep -q "=> $prefix/.*lib/pictolan/libtexbridge.so" || fail "pictolan does not find its texture library"
+# Compared by real path: the scratch folder may sit behind a symbolic link, which the loader resolves.
+found_lib=$(env -u LD_LIBRARY_PATH ldd "$prefix/bin/pictolan" | sed -n 's/.*libtexbridge\.so => \(.*\) (0x.*/\1/p')
+[ -n "$found_lib" ] && [ "$(realpath "$found_lib")" = "$(realpath "$prefix/lib/pictolan/libtexbridge.so")" ] \
+  || fail "pictolan does not find its texture library (found: ${found_lib:-nothing})"
 
 desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop entry"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null || fail "metainfo"
