@@ -9,6 +9,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -629,7 +630,17 @@ void TfrmMain::ScanFolder(const std::string& path) {
     hooks.EntryAdded = [&](int32_t before) {
         if ((before / grid.Columns) * grid.RowHeight + y0 < clientBottom) Browser->repaint();
     };
-    hooks.SetStatus = [this](const std::string& text) { SetStatus(text); };
+    // The count is shown as it grows, but a status bar painted for every one of thousands of
+    // files would take longer than the listing itself: it is painted at once only when a
+    // frame's time has passed since it last was, and the last count is painted with the grid.
+    QElapsedTimer sinceStatusPainted;
+    sinceStatusPainted.start();
+    hooks.SetStatus = [&](const std::string& text) {
+        StatusPanel->setText(Q(text));
+        if (sinceStatusPainted.elapsed() < 16) return;
+        StatusBar->repaint();
+        sinceStatusPainted.restart();
+    };
 
     FPool->Restart();
     FScanning = true;
