@@ -26,6 +26,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -594,8 +595,7 @@ void TfrmMain::SetThumbnailMaker(TThumbnailMaker maker) {
     FPool = std::make_unique<TThumbnailPool>(0, std::move(maker), [this] {
         QMetaObject::invokeMethod(this, [this] { ThumbnailsArrived(); }, Qt::QueuedConnection);
     });
-    FFailedThumbnails.clear();
-    FPoolGeneration = FFiles.Generation();
+    RestartThumbnails();
 }
 
 void TfrmMain::RestartThumbnails() {
@@ -642,12 +642,14 @@ void TfrmMain::ScanFolder(const std::string& path) {
         sinceStatusPainted.restart();
     };
 
-    FPool->Restart();
-    FScanning = true;
-    const bool finished = FFiles.ScanFolder(path, accepted, hooks);
-    FScanning = false;
-    if (!finished) return;  // a newer scan took over
     RestartThumbnails();
+    bool finished;
+    {
+        const QScopedValueRollback<bool> scanning(FScanning, true);
+        finished = FFiles.ScanFolder(path, accepted, hooks);
+    }
+    if (!finished) return;  // a newer scan took over
+    FPoolGeneration = FFiles.Generation();
     UpdateScrollRange();
     FStatusCounting = true;
     RequestVisibleThumbnails();

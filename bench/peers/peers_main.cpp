@@ -35,17 +35,22 @@ std::vector<Comparison>& Comparisons() {
     return list;
 }
 
-// Keeps the median real time of every benchmark while the console shows the usual output.
+// Keeps the median real and processor times of every benchmark while the console shows the
+// usual output. On a machine shared with other work the processor times compare more fairly.
 class MedianCollector : public benchmark::ConsoleReporter {
 public:
-    std::map<std::string, double> Milliseconds;
+    struct Times {
+        double Real = 0, Cpu = 0;  // milliseconds
+    };
+    std::map<std::string, Times> Medians;
     void ReportRuns(const std::vector<Run>& reports) override {
         ConsoleReporter::ReportRuns(reports);
         for (const Run& run : reports)
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                // The adjusted time is in the run's unit; the multiplier is that unit per second.
-                Milliseconds[run.run_name.function_name] = run.GetAdjustedRealTime() /
-                                                           benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e3;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                // The adjusted times are in the run's unit; the multiplier is that unit per second.
+                const double toMs = 1e3 / benchmark::GetTimeUnitMultiplier(run.time_unit);
+                Medians[run.run_name.function_name] = {run.GetAdjustedRealTime() * toMs, run.GetAdjustedCPUTime() * toMs};
+            }
     }
 };
 
@@ -198,14 +203,18 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
 
-    std::printf("\n%-48s %-12s %10s %10s %7s\n", "file", "peer", "ours ms", "peer ms", "ratio");
+    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    std::printf("\n%-40s %-14s %9s %9s %7s %9s %9s %7s\n", "file", "peer", "ours ms", "peer ms", "ratio", "ours cpu",
+                "peer cpu", "ratio");
     for (const Comparison& c : Comparisons()) {
-        auto ours = collector.Milliseconds.find(c.Name + "/ours");
+        auto ours = collector.Medians.find(c.Name + "/ours");
         for (const Peer& p : c.Others) {
-            auto theirs = collector.Milliseconds.find(c.Name + "/" + p.Name);
-            if (ours == collector.Milliseconds.end() || theirs == collector.Milliseconds.end()) continue;
-            std::printf("%-48s %-12s %10.2f %10.2f %7.2f\n", c.Name.c_str(), p.Name.c_str(), ours->second,
-                        theirs->second, theirs->second > 0 ? ours->second / theirs->second : 0.0);
+            auto theirs = collector.Medians.find(c.Name + "/" + p.Name);
+            if (ours == collector.Medians.end() || theirs == collector.Medians.end()) continue;
+            const auto& o = ours->second;
+            const auto& t = theirs->second;
+            std::printf("%-40s %-14s %9.2f %9.2f %7.2f %9.2f %9.2f %7.2f\n", c.Name.c_str(), p.Name.c_str(), o.Real,
+                        t.Real, ratio(o.Real, t.Real), o.Cpu, t.Cpu, ratio(o.Cpu, t.Cpu));
         }
     }
     return 0;
