@@ -31,22 +31,16 @@ void TThumbnailPool::Restart() {
     FResults.clear();
 }
 
-void TThumbnailPool::SetVisible(std::vector<TThumbnailJob> jobs) {
-    {
-        std::lock_guard lock(FMutex);
-        FVisible.clear();
-        for (TThumbnailJob& job : jobs)
-            if (!FTaken.contains(job.Entry)) FVisible.push_back(std::move(job));
-    }
-    FJobReady.notify_all();
-}
+void TThumbnailPool::SetVisible(std::vector<TThumbnailJob> jobs) { Replace(FVisible, std::move(jobs)); }
 
-void TThumbnailPool::SetBackground(std::vector<TThumbnailJob> jobs) {
+void TThumbnailPool::SetBackground(std::vector<TThumbnailJob> jobs) { Replace(FBackground, std::move(jobs)); }
+
+void TThumbnailPool::Replace(std::deque<TThumbnailJob>& queue, std::vector<TThumbnailJob> jobs) {
     {
         std::lock_guard lock(FMutex);
-        FBackground.clear();
+        queue.clear();
         for (TThumbnailJob& job : jobs)
-            if (!FTaken.contains(job.Entry)) FBackground.push_back(std::move(job));
+            if (!FTaken.contains(job.Entry)) queue.push_back(std::move(job));
     }
     FJobReady.notify_all();
 }

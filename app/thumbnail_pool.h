@@ -64,6 +64,7 @@ public:
     bool Idle() const;
 
 private:
+    void Replace(std::deque<TThumbnailJob>& queue, std::vector<TThumbnailJob> jobs);
     void Work();
     bool HasJob() const;
     bool IdleLocked() const { return !HasJob() && FRunning == 0 && FResults.empty(); }

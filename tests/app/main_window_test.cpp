@@ -550,14 +550,24 @@ private:
     bool FOpen = false;
 };
 
-TEST_F(MainWindowTest, LoadAllScanReturnsAtOnceAndTheStatusCountsThumbnailsIn) {
+// A window with load all down whose workers wait until the test opens the gate.
+class HeldThumbnailsTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        form = Open();
+        form->SetThumbnailMaker(gate.Maker());
+        form->tbbtnLoadAll->setChecked(true);
+    }
+
+    ThumbnailGate gate;
+    std::unique_ptr<TfrmMain> form;
+    ThumbnailGate::Guard opened{gate};
+};
+
+TEST_F(HeldThumbnailsTest, LoadAllScanReturnsAtOnceAndTheStatusCountsThumbnailsIn) {
     FillImages(19, 100, 100);
     WriteDamagedImage(images / "img19.fake");
-    ThumbnailGate gate;
-    auto form = Open();
-    ThumbnailGate::Guard opened{gate};
-    form->SetThumbnailMaker(gate.Maker());
-    form->tbbtnLoadAll->setChecked(true);
     form->ScanFolder(images.Path().string());
     // Listed and sorted while no thumbnail could be made yet; cells show a placeholder.
     ASSERT_EQ(form->Files().Count(), 20);
@@ -582,15 +592,10 @@ TEST_F(MainWindowTest, LoadAllScanReturnsAtOnceAndTheStatusCountsThumbnailsIn) {
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(MainWindowTest, RescanWhileThumbnailsAreInFlight) {
+TEST_F(HeldThumbnailsTest, RescanWhileThumbnailsAreInFlight) {
     FillImages(30, 300, 200);
     ScratchDir second;
     for (int i = 0; i < 5; ++i) WriteFakeImage(second / ("s" + std::to_string(i) + ".fake"), 50, 40);
-    ThumbnailGate gate;
-    auto form = Open();
-    ThumbnailGate::Guard opened{gate};
-    form->SetThumbnailMaker(gate.Maker());
-    form->tbbtnLoadAll->setChecked(true);
     form->ScanFolder(images.Path().string());
     form->ScanFolder(second.Path().string());
     gate.Open();
