@@ -9,6 +9,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -25,6 +26,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -100,6 +102,8 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
+    // The workers go first: none may wake a window that is being taken apart.
+    FPool.reset();
     FormDestroy();
     // The model goes before the icon provider it uses.
     ShellTreeView->setModel(nullptr);
@@ -463,6 +467,8 @@ void TfrmMain::FormCreate() {
     FThumbWidth = 100;
     FThumbHeight = 100;
     FMetrics = TGridMetrics{FBorder, FGap, FCaptionHeight, FThumbWidth, FThumbHeight};
+    const int32_t boxWidth = FThumbWidth, boxHeight = FThumbHeight;
+    SetThumbnailMaker([boxWidth, boxHeight](const std::string& path) { return CreateThumbnail(path, boxWidth, boxHeight); });
     FPage = 0;
     ShowPage(0);
 
@@ -583,27 +589,30 @@ std::string TfrmMain::TreePath() const {
 
 void TfrmMain::ShellTreeViewChange() { ScanFolder(TreePath()); }
 
-void TfrmMain::ClearFiles() { FFiles.ClearFiles(); }
-
-void TfrmMain::ProcessMessagesOutsidePaint() {
-    // Qt cannot paint a window while one of its paints is still running, so a thumbnail that
-    // fails during a paint leaves the pending messages for the paint's end.
-    if (!Browser->Painting()) QCoreApplication::processEvents();
+void TfrmMain::SetThumbnailMaker(TThumbnailMaker maker) {
+    FPool.reset();
+    // A worker only posts the wake-up; the results are taken on the window's own thread.
+    FPool = std::make_unique<TThumbnailPool>(0, std::move(maker), [this] {
+        QMetaObject::invokeMethod(this, [this] { ThumbnailsArrived(); }, Qt::QueuedConnection);
+    });
+    RestartThumbnails();
 }
 
-TThumbnailContext TfrmMain::ThumbnailContext() {
-    TThumbnailContext context;
-    context.BoxWidth = FThumbWidth;
-    context.BoxHeight = FThumbHeight;
-    context.LoadedCount = &FFiles.LoadedCounter();
-    context.ProcessMessages = [this] { ProcessMessagesOutsidePaint(); };
-    return context;
+void TfrmMain::RestartThumbnails() {
+    FPool->Restart();
+    FFailedThumbnails.clear();
+    FPoolGeneration = FFiles.Generation();
+}
+
+void TfrmMain::ClearFiles() {
+    FFiles.ClearFiles();
+    RestartThumbnails();
 }
 
 void TfrmMain::ScanFolder(const std::string& path) {
     {
-        // Lowering the range moves the position to 0, which must not repaint the old list
-        // (making thumbnails for entries about to be released): the scan repaints as it lists.
+        // Lowering the range moves the position to 0, which must not repaint the old list: the
+        // scan repaints as it lists.
         const QSignalBlocker quiet(VertScrollBar);
         VertScrollBar->setMaximum(0);
     }
@@ -615,20 +624,78 @@ void TfrmMain::ScanFolder(const std::string& path) {
     if (FileFormats) FileFormats->ListExtensions(registered);
     const std::vector<std::string> accepted = BuildAcceptedExtensions(registered);
 
+    // The list shows its names as they are found; thumbnails are asked for once it is sorted,
+    // so that the cells in view come first.
     TScanHooks hooks;
-    hooks.LoadAll = tbbtnLoadAll->isChecked();
-    hooks.MakeThumbnail = [this](TFileEntry& entry) {
-        MakeThumbnail(entry, ThumbnailContext());
-    };
     hooks.EntryAdded = [&](int32_t before) {
         if ((before / grid.Columns) * grid.RowHeight + y0 < clientBottom) Browser->repaint();
     };
-    hooks.SetStatus = [this](const std::string& text) { SetStatus(text); };
+    // The count is shown as it grows, but a status bar painted for every one of thousands of
+    // files would take longer than the listing itself: it is painted at once only when a
+    // frame's time has passed since it last was, and the last count is painted with the grid.
+    QElapsedTimer sinceStatusPainted;
+    sinceStatusPainted.start();
+    hooks.SetStatus = [&](const std::string& text) {
+        StatusPanel->setText(Q(text));
+        if (sinceStatusPainted.elapsed() < 16) return;
+        StatusBar->repaint();
+        sinceStatusPainted.restart();
+    };
 
-    if (!FFiles.ScanFolder(path, accepted, hooks)) return;  // a newer scan took over
+    RestartThumbnails();
+    bool finished;
+    {
+        const QScopedValueRollback<bool> scanning(FScanning, true);
+        finished = FFiles.ScanFolder(path, accepted, hooks);
+    }
+    if (!finished) return;  // a newer scan took over
+    FPoolGeneration = FFiles.Generation();
     UpdateScrollRange();
+    FStatusCounting = true;
+    RequestVisibleThumbnails();
+    if (tbbtnLoadAll->isChecked()) {
+        std::vector<TThumbnailJob> all;
+        all.reserve(static_cast<size_t>(FFiles.Count()));
+        for (int32_t i = 0; i < FFiles.Count(); ++i) all.push_back({&FFiles.Entry(i), FFiles.Entry(i).FullPath});
+        FPool->SetBackground(std::move(all));
+    }
     Browser->update();
 }
+
+void TfrmMain::RequestVisibleThumbnails() {
+    if (FScanning) return;
+    const int position = VertScrollBar->value();
+    std::vector<TThumbnailJob> jobs;
+    ForEachVisibleCell(
+        FMetrics, CalcGrid(FMetrics, Browser->width(), position), position, Browser->height(),
+        [&] { return FFiles.Count(); },
+        [&](const TGridCell& c) {
+            const TFileEntry& entry = FFiles.Entry(c.Index);
+            if (!entry.Loaded && !ThumbnailFailed(entry)) jobs.push_back({&entry, entry.FullPath});
+            return true;
+        });
+    FPool->SetVisible(std::move(jobs));
+}
+
+void TfrmMain::ThumbnailsArrived() {
+    std::vector<TThumbnailResult> results = FPool->TakeResults();
+    if (results.empty() || FFiles.Generation() != FPoolGeneration) return;
+    for (TThumbnailResult& r : results) {
+        // The entry belongs to the list the pool works for, which the window owns.
+        auto* entry = const_cast<TFileEntry*>(r.Entry);
+        if (r.Thumbnail) {
+            entry->Thumbnail = std::move(r.Thumbnail);
+            entry->Loaded = true;
+            ++FFiles.LoadedCounter();
+        } else {
+            FFailedThumbnails.insert(entry);
+        }
+    }
+    if (FStatusCounting) SetStatus(ScanStatusText(FFiles.Count(), FFiles.LoadedCount()));
+    Browser->update();
+}
+
+bool TfrmMain::ThumbnailsPending() const { return !FPool->Idle(); }
 
 // ---------------------------------------------------------------------------------------------
 // Grid
@@ -663,17 +730,11 @@ void TfrmMain::BrowserPaint(TTolvanDrawPanel* sender) {
 
     FGrid = CalcGrid(FMetrics, clientWidth, position);
     const TGridCache grid = FGrid;
-    const uint64_t generation = FFiles.Generation();
-    const TThumbnailContext context = ThumbnailContext();
+    RequestVisibleThumbnails();
 
     ForEachVisibleCell(
-        FMetrics, grid, position, clientHeight,
-        [&] { return FFiles.Generation() == generation ? FFiles.Count() : 0; },
+        FMetrics, grid, position, clientHeight, [&] { return FFiles.Count(); },
         [&](const TGridCell& c) {
-            if (!FFiles.Entry(c.Index).Loaded) {
-                MakeThumbnail(FFiles.Entry(c.Index), context);
-                if (FFiles.Generation() != generation) return false;
-            }
             const TFileEntry& entry = FFiles.Entry(c.Index);
             const QColor fill = entry.Selected ? palette.color(QPalette::Highlight) : QColor(Qt::white);
             pen.setColor(c.Index == FFiles.CurrentIndex() ? QColor(Qt::black) : buttonHighlight);
@@ -684,6 +745,12 @@ void TfrmMain::BrowserPaint(TTolvanDrawPanel* sender) {
                 const QRect image = ToQRect(ThumbnailRect(FMetrics, c.Cell, thumb.Width(), thumb.Height()));
                 canvas.drawImage(image.topLeft(), ToQImage(thumb));
                 clip -= image;
+                canvas.setClipRegion(clip);
+            } else if (!entry.Loaded && !ThumbnailFailed(entry)) {
+                // Still being made: the box shows in the background colour until it arrives.
+                const QRect box = ToQRect(ThumbnailRect(FMetrics, c.Cell, FThumbWidth, FThumbHeight));
+                canvas.fillRect(box, palette.color(QPalette::Button));
+                clip -= box;
                 canvas.setClipRegion(clip);
             }
             canvas.fillRect(cell, fill);
@@ -714,7 +781,10 @@ void TfrmMain::BrowserPaint(TTolvanDrawPanel* sender) {
     canvas.fillRect(0, 0, clientWidth, clientHeight, palette.color(QPalette::Button));
 }
 
-void TfrmMain::SetCurrent(int32_t index) { SetStatus(FFiles.SetCurrent(index)); }
+void TfrmMain::SetCurrent(int32_t index) {
+    FStatusCounting = false;  // the entry's name stays until the next scan
+    SetStatus(FFiles.SetCurrent(index));
+}
 
 void TfrmMain::BrowserMouseDown(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, int x, int y) {
     if (buttons & Qt::RightButton) return;

@@ -4,6 +4,10 @@
 //
 // After a rescan no entry is current: the list is rebuilt from scratch, the page buttons do
 // nothing until an entry is clicked, and Back switches pages without filling them.
+//
+// Thumbnails are made by a pool of worker threads: the grid draws a placeholder until a cell's
+// thumbnail arrives and asks for the cells in view first. With "load all" down, a scan asks for
+// every thumbnail and returns at once; the status text counts them as they arrive.
 #pragma once
 
 #include <QMainWindow>
@@ -14,12 +18,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "browser_grid.h"
 #include "browser_list.h"
 #include "ini_file.h"
 #include "page_content.h"
 #include "thumbnail.h"
+#include "thumbnail_pool.h"
 
 class QAction;
 class QButtonGroup;
@@ -74,6 +80,16 @@ public:
     void VertScrollBarScroll();
     void UpdateScrollRange();
     void SetCurrent(int32_t index);
+    // Asks the pool for the thumbnails of the cells in view that are still missing.
+    void RequestVisibleThumbnails();
+    // Takes the thumbnails the pool has made into their entries and repaints.
+    void ThumbnailsArrived();
+    // Thumbnails asked for and not yet in their entries.
+    bool ThumbnailsPending() const;
+    // Whether making an entry's thumbnail failed; it is tried again at the next scan.
+    bool ThumbnailFailed(const TFileEntry& entry) const { return FFailedThumbnails.contains(&entry); }
+    // Replaces the function the workers make thumbnails with (tests hold them back with it).
+    void SetThumbnailMaker(TThumbnailMaker maker);
 
     // Viewer and Info pages.
     void LoadViewer(const std::string& path);
@@ -167,8 +183,7 @@ private:
     QWidget* CreateBrowserPage();
     QWidget* CreateInfoPage();
     void ExpandToHome();
-    void ProcessMessagesOutsidePaint();
-    TThumbnailContext ThumbnailContext();
+    void RestartThumbnails();
 
     std::string FSettingsFile;
     std::unique_ptr<QFileIconProvider> FIconProvider;
@@ -185,6 +200,14 @@ private:
 
     TBrowserList FFiles;
     TGridCache FGrid;
+
+    std::unique_ptr<TThumbnailPool> FPool;
+    // The list generation the pool works for; results for any other are dropped.
+    uint64_t FPoolGeneration = 0;
+    std::unordered_set<const TFileEntry*> FFailedThumbnails;
+    bool FScanning = false;
+    // The status shows the scan's count, so arriving thumbnails update it.
+    bool FStatusCounting = false;
     uint8_t FPage = 0;
     uint8_t FPrevPage = 0;
 };

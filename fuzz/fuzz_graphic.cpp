@@ -13,6 +13,7 @@
 #include "bitmap.h"
 #include "exceptions.h"
 #include "format_registry.h"
+#include "formats/jpeg_image.h"
 #include "picture.h"
 #include "streams.h"
 #include "thumbnail.h"
@@ -34,6 +35,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         std::unique_ptr<TGraphic> graphic = GraphicClass->Create();
+        // The browser decodes JPEG images only as large as the thumbnail needs, the viewer at
+        // full size: odd-sized inputs take the first way, even-sized ones the second.
+        auto* jpeg = dynamic_cast<TJPEGImage*>(graphic.get());
+        if (jpeg && size % 2 == 1)
+            jpeg->MinimumSize = [](int32_t w, int32_t h) { return ThumbnailSize(w, h, 100, 100); };
         TReadOnlyMemoryStream stream(data, size);
         graphic->LoadFromStream(stream);
         TBitmap drawn;
@@ -43,7 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             bitmap = &drawn;
         }
         TBitmap thumbnail;
-        FitThumbnail(*bitmap, thumbnail);
+        if (jpeg)
+            FitThumbnailFrom(*bitmap, jpeg->FullWidth(), jpeg->FullHeight(), thumbnail, 100, 100);
+        else
+            FitThumbnail(*bitmap, thumbnail);
     } catch (const Exception&) {
     }
     return 0;

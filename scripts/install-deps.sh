@@ -9,7 +9,7 @@ packages=(
   zlib1g-dev libjpeg62-turbo-dev
   libfreetype-dev libfontconfig-dev fonts-liberation fonts-dejavu-core fonts-crosextra-carlito fonts-crosextra-caladea
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-  libstb-dev libtiff-dev
+  libstb-dev libtiff-dev libspng-dev
   clang libclang-rt-14-dev
   xvfb xauth
   desktop-file-utils appstream

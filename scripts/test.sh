@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test. Used by CI through .ci/run.
 #
-# Three builds: the normal one (build/) with its tests; a sanitizer build (build-asan/,
+# Four builds: the normal one (build/) with its tests; a sanitizer build (build-asan/,
 # AddressSanitizer and UndefinedBehaviorSanitizer, the Qt program included) that runs the same
-# tests; and a fuzz build (build-fuzz/, clang and libFuzzer) whose every target runs for a few
-# seconds on its seeds from the test corpus.
+# tests; a fuzz build (build-fuzz/, clang and libFuzzer) whose every target runs for a few
+# seconds on its seeds from the test corpus; and a ThreadSanitizer build (build-tsan/) of the
+# thumbnail workers' tests only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -41,3 +42,9 @@ for class in $(build/tools/pictolan-probe formats | cut -f3 | sort -u); do
 done
 [ $missing -eq 0 ]
 fuzz/run.sh build-fuzz smoke 5
+
+step "thread sanitizer build and the thumbnail workers' tests"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTOLAN_TSAN=ON \
+  -DPICTOLAN_BUILD_APP=OFF -DPICTOLAN_BUILD_BENCH=OFF
+cmake --build build-tsan --target thumbnail_pool_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/tests/thumbnail_pool_tests

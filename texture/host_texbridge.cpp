@@ -6,6 +6,12 @@ void ReadTextureInfo(TextureInfo& info) {
     TextureGetInfo(&info.Width, &info.Height, &info.Frames, &info.Flags, &info.Mips, &info.Faces);
 }
 
-TTextureSession::TTextureSession(const std::string& path) { TextureOpen(EscapeBackslashes(path).c_str()); }
+namespace {
+std::mutex TextureLibraryMutex;
+}  // namespace
+
+TTextureSession::TTextureSession(const std::string& path) : FLock(TextureLibraryMutex) {
+    TextureOpen(EscapeBackslashes(path).c_str());
+}
 
 TTextureSession::~TTextureSession() { TextureClose(); }

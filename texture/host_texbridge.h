@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 struct TextureInfo {
@@ -23,10 +24,16 @@ void ReadTextureInfo(TextureInfo& info);
 // Opens a file as the current texture (escaping its backslashes) and closes it again when the
 // guard goes, also when an exception passes. A file that fails to open leaves no current
 // texture: its info reads zero and its images are empty.
+//
+// The library holds one current texture for the whole process, so a session has it to itself:
+// sessions on other threads wait until this one ends. Sessions do not nest.
 class TTextureSession {
 public:
     explicit TTextureSession(const std::string& path);
     ~TTextureSession();
     TTextureSession(const TTextureSession&) = delete;
     TTextureSession& operator=(const TTextureSession&) = delete;
+
+private:
+    std::unique_lock<std::mutex> FLock;
 };

@@ -6,6 +6,7 @@
 //   pictolan-probe info IN
 //   pictolan-probe time IN [N]
 //   pictolan-probe thumb IN OUT.bmp
+//   pictolan-probe thumbs DIR OUTDIR [--jobs N]
 //   pictolan-probe scan DIR
 //   pictolan-probe mip IN LEVEL OUT.bmp
 //
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -26,6 +28,7 @@
 #include "picture.h"
 #include "strutils.h"
 #include "thumbnail.h"
+#include "thumbnail_pool.h"
 #include "vtf_helper.h"
 
 namespace {
@@ -39,6 +42,7 @@ int Usage() {
                  "       pictolan-probe info IN\n"
                  "       pictolan-probe time IN [N]\n"
                  "       pictolan-probe thumb IN OUT.bmp\n"
+                 "       pictolan-probe thumbs DIR OUTDIR [--jobs N]\n"
                  "       pictolan-probe scan DIR\n"
                  "       pictolan-probe mip IN LEVEL OUT.bmp\n");
     return 2;
@@ -152,6 +156,47 @@ int CmdThumb(const Args& a) {
     return 0;
 }
 
+// Every thumbnail of a folder, made by the browser's workers, each written to OUTDIR as the
+// file's name followed by ".bmp"; then the count, the failures and the time taken.
+int CmdThumbs(const Args& a) {
+    if (a.size() != 2 && a.size() != 4) return Usage();
+    int32_t jobs = 0;
+    if (a.size() == 4) {
+        if (a[2] != "--jobs") return Usage();
+        jobs = StrToIntDef(a[3], 0);
+        if (jobs <= 0) return Usage();
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    std::vector<std::string> registered;
+    FileFormats->ListExtensions(registered);
+    TBrowserList list;
+    list.ScanFolder(a[0], BuildAcceptedExtensions(registered), TScanHooks{});
+    std::vector<TThumbnailJob> all;
+    for (int32_t i = 0; i < list.Count(); ++i) all.push_back({&list.Entry(i), list.Entry(i).FullPath});
+
+    TThumbnailPool pool(jobs, [](const std::string& path) { return CreateThumbnail(path); }, nullptr);
+    pool.SetBackground(std::move(all));
+    std::error_code ignored;  // a folder that cannot be made shows as the first write's error
+    std::filesystem::create_directories(a[1], ignored);
+    const std::string outDir = AppendBackslash(a[1]);
+    int32_t made = 0;
+    std::vector<std::string> failures;
+    for (auto results = pool.WaitForResults(); !results.empty(); results = pool.WaitForResults())
+        for (const TThumbnailResult& r : results) {
+            if (r.Thumbnail) {
+                r.Thumbnail->SaveToFile(outDir + r.Entry->Name + ".bmp");
+                ++made;
+            } else {
+                failures.push_back(r.Entry->Name + ": " + r.Error);
+            }
+        }
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    std::sort(failures.begin(), failures.end());
+    for (const std::string& f : failures) std::printf("failed: %s\n", f.c_str());
+    std::printf("thumbnails: %d\nfailures: %zu\nworkers: %d\ntime_ms: %.1f\n", made, failures.size(), pool.Workers(), ms);
+    return 0;
+}
+
 // The names a folder scan lists, in their final order, then the status text it shows.
 int CmdScan(const Args& a) {
     if (a.size() != 1) return Usage();
@@ -177,6 +222,7 @@ int main(int argc, char** argv) {
         {"info", CmdInfo},
         {"time", CmdTime},
         {"thumb", CmdThumb},
+        {"thumbs", CmdThumbs},
         {"scan", CmdScan},
         {"mip", CmdMip},
     };

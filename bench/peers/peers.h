@@ -15,6 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "bitmap.h"
+#include "streams.h"
+
 namespace peers {
 
 using Bytes = std::vector<uint8_t>;
@@ -39,5 +42,43 @@ Bytes ReadBytes(const std::filesystem::path& path);
 struct Registration {
     explicit Registration(const std::function<void()>& add);
 };
+
+// A photo-like picture for files the benchmark writes: shading, hard edges and a little sensor
+// noise, so that it compresses as photographs do. Rows of red, green, blue, top-down, packed.
+struct Picture {
+    int Width = 0, Height = 0;
+    std::vector<uint8_t> Rgb;
+};
+Picture PhotoLike(int width, int height, uint32_t seed);
+TBitmap ToBitmap(const Picture& picture);  // 24 bits
+
+// Our side of a comparison: the graphic class decoding the file from memory, as it reads a
+// mapped file; answers the pixel count.
+template <class Graphic>
+size_t DecodeOurs(const Bytes& file);
+
+// stb_image's decode to the file's own channels, the peer of several formats.
+size_t DecodeStbImage(const Bytes& file);
+
+// Writers of the benchmark's own files, one in each format's source.
+Bytes WritePng(const Picture& picture);
+Bytes WriteJpeg(const Picture& picture, int quality);
+Bytes WriteBmp(const Picture& picture);
+Bytes WriteTga(const Picture& picture, bool runLength);
+
+// A zero-filled buffer from calloc, as our bitmaps take theirs, for the peers' output.
+struct FreeDeleter {
+    void operator()(void* p) const;
+};
+using Buffer = std::unique_ptr<uint8_t[], FreeDeleter>;
+Buffer ZeroedBuffer(size_t bytes);
+
+template <class Graphic>
+size_t DecodeOurs(const Bytes& file) {
+    TReadOnlyMemoryStream stream(file.data(), file.size());
+    Graphic graphic;
+    graphic.LoadFromStream(stream);
+    return static_cast<size_t>(graphic.Width()) * static_cast<size_t>(graphic.Height());
+}
 
 }  // namespace peers

@@ -69,6 +69,10 @@ void InitError(TJpegError& err) {
 struct TJpegHeader {
     int Width = 0;
     int Height = 0;
+    // The output size at each scale n/8 (index n, 1 to 8), and the scale chosen for decoding.
+    int ScaledWidth[9] = {};
+    int ScaledHeight[9] = {};
+    int ScaleNum = 8;
 };
 
 bool ReadJpegHeader(const uint8_t* data, size_t size, TJpegHeader* header, TJpegError* err) {
@@ -85,12 +89,22 @@ bool ReadJpegHeader(const uint8_t* data, size_t size, TJpegHeader* header, TJpeg
     jpeg_read_header(&cinfo, TRUE);
     header->Width = static_cast<int>(cinfo.image_width);
     header->Height = static_cast<int>(cinfo.image_height);
+    // Asked of the library rather than worked out here, so that the decode's size check agrees
+    // with its own rounding.
+    cinfo.scale_denom = 8;
+    for (int n = 1; n <= 8; ++n) {
+        cinfo.scale_num = static_cast<unsigned>(n);
+        jpeg_calc_output_dimensions(&cinfo);
+        header->ScaledWidth[n] = static_cast<int>(cinfo.output_width);
+        header->ScaledHeight[n] = static_cast<int>(cinfo.output_height);
+    }
     jpeg_destroy_decompress(&cinfo);
     return true;
 }
 
-// Decodes into rows of blue, green, red at pixels (stride bytes apart), which hold the header's
-// width and height; row holds one decoded line of up to four components.
+// Decodes at the header's chosen scale into rows of blue, green, red at pixels (stride bytes
+// apart), which hold the scaled size; row holds one decoded line of up to four components for
+// the grey and CMYK images, which need a conversion of their own.
 bool DecodeJpeg(const uint8_t* data, size_t size, const TJpegHeader* header, uint8_t* pixels, size_t stride,
                 uint8_t* row, TJpegError* err) {
     jpeg_decompress_struct cinfo;
@@ -112,12 +126,26 @@ bool DecodeJpeg(const uint8_t* data, size_t size, const TJpegHeader* header, uin
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     // Adobe's applications store CMYK inverted and say so with their marker.
     const bool inverted = cmyk && cinfo.saw_Adobe_marker;
-    cinfo.out_color_space = cmyk ? JCS_CMYK : cinfo.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    // Colour images come out of the library in the bitmap's own byte order, straight into its rows.
+    cinfo.out_color_space = cmyk ? JCS_CMYK : cinfo.num_components == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    cinfo.scale_num = static_cast<unsigned>(header->ScaleNum);
+    cinfo.scale_denom = 8;
     jpeg_start_decompress(&cinfo);
-    if (cinfo.output_width != static_cast<JDIMENSION>(header->Width) ||
-        cinfo.output_height != static_cast<JDIMENSION>(header->Height) || cinfo.output_components > 4) {
+    const int scale = header->ScaleNum;
+    if (cinfo.output_width != static_cast<JDIMENSION>(header->ScaledWidth[scale]) ||
+        cinfo.output_height != static_cast<JDIMENSION>(header->ScaledHeight[scale]) || cinfo.output_components > 4) {
         std::snprintf(err->Message, sizeof err->Message, "%s", SJpegBadSize);
         std::longjmp(err->Jump, 1);
+    }
+    if (cinfo.out_color_space == JCS_EXT_BGR) {
+        JSAMPROW rows[16];
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const JDIMENSION first = cinfo.output_scanline;
+            JDIMENSION count = cinfo.output_height - first;
+            if (count > 16) count = 16;
+            for (JDIMENSION i = 0; i < count; ++i) rows[i] = pixels + stride * (first + i);
+            jpeg_read_scanlines(&cinfo, rows, count);
+        }
     }
     while (cinfo.output_scanline < cinfo.output_height) {
         uint8_t* out = pixels + stride * cinfo.output_scanline;
@@ -126,10 +154,6 @@ bool DecodeJpeg(const uint8_t* data, size_t size, const TJpegHeader* header, uin
         for (JDIMENSION x = 0; x < cinfo.output_width; ++x, out += 3) {
             if (cinfo.out_color_space == JCS_GRAYSCALE) {
                 out[0] = out[1] = out[2] = row[x];
-            } else if (cinfo.out_color_space == JCS_RGB) {
-                out[0] = row[3 * x + 2];
-                out[1] = row[3 * x + 1];
-                out[2] = row[3 * x];
             } else {
                 unsigned c = row[4 * x], m = row[4 * x + 1], y = row[4 * x + 2], k = row[4 * x + 3];
                 if (!inverted) {
@@ -264,14 +288,24 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
     if (!ReadJpegHeader(data.data(), data.size(), &header, &err)) throw EInvalidGraphic(err.Message);
 
     CheckBitmapBound(header.Width, header.Height, pf24bit);
+    if (MinimumSize) {
+        const auto [minWidth, minHeight] = MinimumSize(header.Width, header.Height);
+        header.ScaleNum = 1;
+        while (header.ScaleNum < 8 && (header.ScaledWidth[header.ScaleNum] < minWidth ||
+                                       header.ScaledHeight[header.ScaleNum] < minHeight))
+            ++header.ScaleNum;
+    }
+    const int width = header.ScaledWidth[header.ScaleNum], height = header.ScaledHeight[header.ScaleNum];
     FBitmap.ReleaseImage();
     FBitmap.SetPixelFormat(pf24bit);
-    FBitmap.SetSize(header.Width, header.Height);
-    std::vector<uint8_t> row(static_cast<size_t>(header.Width) * 4);
+    FBitmap.SetSize(width, height);
+    std::vector<uint8_t> row(static_cast<size_t>(width) * 4);
     if (!DecodeJpeg(data.data(), data.size(), &header, FBitmap.ScanLine(0), FBitmap.RowStride(), row.data(), &err)) {
         FBitmap.ReleaseImage();
         throw EInvalidGraphic(err.Message);
     }
+    FFullWidth = header.Width;
+    FFullHeight = header.Height;
 }
 
 void TJPEGImage::SaveToStream(TStream& stream) {
@@ -284,4 +318,8 @@ void TJPEGImage::SaveToStream(TStream& stream) {
     stream.WriteBuffer(output.Bytes.data(), static_cast<int64_t>(output.Bytes.size()));
 }
 
-void TJPEGImage::Assign(const TGraphic& source) { FBitmap.Assign(source); }
+void TJPEGImage::Assign(const TGraphic& source) {
+    FBitmap.Assign(source);
+    FFullWidth = FBitmap.Width();
+    FFullHeight = FBitmap.Height();
+}

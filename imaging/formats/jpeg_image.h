@@ -2,6 +2,9 @@
 // 24-bit bitmap; saving writes a baseline colour JFIF file.
 #pragma once
 
+#include <functional>
+#include <utility>
+
 #include "bitmap.h"
 #include "graphic.h"
 
@@ -21,6 +24,15 @@ public:
     void Assign(const TGraphic& source) override;
 
     const TBitmap& Bitmap() const { return FBitmap; }
+    // The image's own size, also when it was decoded smaller.
+    int32_t FullWidth() const { return FFullWidth; }
+    int32_t FullHeight() const { return FFullHeight; }
+
+    // Asked before decoding with the image's own size: the size the decoded image must at least
+    // reach. The image is then decoded at the smallest of the library's scales 1/8, 2/8 ... 8/8
+    // whose result is at least that large, which costs a fraction of a full decode when far
+    // less is needed (thumbnails). Unset, images are decoded at full size.
+    std::function<std::pair<int32_t, int32_t>(int32_t width, int32_t height)> MinimumSize;
 
     int CompressionQuality = 90;
     bool ProgressiveEncoding = false;
@@ -28,4 +40,6 @@ public:
 
 private:
     TBitmap FBitmap;
+    int32_t FFullWidth = 0;
+    int32_t FFullHeight = 0;
 };

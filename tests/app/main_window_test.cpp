@@ -17,7 +17,10 @@
 #include <QEnterEvent>
 #include <QTreeView>
 
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 
 #include "bitmap.h"
 #include "bitmap_view.h"
@@ -69,6 +72,18 @@ protected:
     // Paints the grid once, as showing the window would, so the hit test has its cache.
     static void Paint(TfrmMain& form) { (void)form.Browser->grab(); }
 
+    // Runs the event loop until the workers have made every thumbnail asked for and the
+    // window has taken them.
+    static void WaitForThumbnails(TfrmMain& form) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (form.ThumbnailsPending() && std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents();
+            QThread::msleep(1);
+        }
+        QCoreApplication::processEvents();
+        ASSERT_FALSE(form.ThumbnailsPending());
+    }
+
     static void Click(TfrmMain& form, int x, int y, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         form.BrowserMouseDown(Qt::LeftButton, mods, x, y);
     }
@@ -103,6 +118,7 @@ TEST_F(MainWindowTest, StoredSettingsAreAppliedAndWrittenBack) {
         EXPECT_TRUE(form->tbbtnLoadAll->isChecked());
         EXPECT_EQ(form->TreePath(), images.Path().string());
         ASSERT_EQ(form->Files().Count(), 3);  // the tree's change ran the scan
+        WaitForThumbnails(*form);
         EXPECT_EQ(form->Files().LoadedCount(), 3);
         EXPECT_EQ(form->StatusPanel->text(), "3 images found \\ 3 loaded");
     }
@@ -125,6 +141,7 @@ TEST_F(MainWindowTest, OnlyVisibleCellsGetThumbnails) {
     form->ScanFolder(images.Path().string());
     ASSERT_EQ(form->Files().Count(), 60);
     Paint(*form);
+    WaitForThumbnails(*form);
     // 4 columns; rows start at 5, 141 and 277 in a 400-pixel panel.
     int loaded = 0;
     for (int i = 0; i < form->Files().Count(); ++i) loaded += form->Files().Entry(i).Loaded ? 1 : 0;
@@ -151,6 +168,7 @@ TEST_F(MainWindowTest, PaintDrawsThumbnailFrameAndBackground) {
     FillImages(1, 100, 100);
     auto form = Open();
     form->ScanFolder(images.Path().string());
+    WaitForThumbnails(*form);
     QImage shot = form->Browser->grab().toImage();
     // The fake image's pixel (x, y) is red x, green y; the thumbnail sits at (3, 8).
     EXPECT_EQ(shot.pixelColor(3 + 10, 8 + 20), QColor(10, 20, 7));
@@ -527,3 +545,97 @@ TEST_F(MainWindowTest, BrowserBarHintsLeaveTheStatusText) {
 }
 
 }  // namespace
+
+// Holds the workers back until the test lets them go. The guard opens it at the latest, and
+// must go before the window (whose workers may be waiting).
+class ThumbnailGate {
+public:
+    TThumbnailMaker Maker() {
+        return [this](const std::string& path) {
+            std::unique_lock lock(FMutex);
+            FChanged.wait(lock, [this] { return FOpen; });
+            lock.unlock();
+            return CreateThumbnail(path);
+        };
+    }
+    void Open() {
+        std::lock_guard lock(FMutex);
+        FOpen = true;
+        FChanged.notify_all();
+    }
+    struct Guard {
+        ThumbnailGate& Gate;
+        ~Guard() { Gate.Open(); }
+    };
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    bool FOpen = false;
+};
+
+// A window with load all down whose workers wait until the test opens the gate.
+class HeldThumbnailsTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        form = Open();
+        form->SetThumbnailMaker(gate.Maker());
+        form->tbbtnLoadAll->setChecked(true);
+    }
+
+    ThumbnailGate gate;
+    std::unique_ptr<TfrmMain> form;
+    ThumbnailGate::Guard opened{gate};
+};
+
+TEST_F(HeldThumbnailsTest, LoadAllScanReturnsAtOnceAndTheStatusCountsThumbnailsIn) {
+    FillImages(19, 100, 100);
+    WriteDamagedImage(images / "img19.fake");
+    form->ScanFolder(images.Path().string());
+    // Listed and sorted while no thumbnail could be made yet; cells show a placeholder.
+    ASSERT_EQ(form->Files().Count(), 20);
+    EXPECT_EQ(form->Files().LoadedCount(), 0);
+    EXPECT_TRUE(form->ThumbnailsPending());
+    EXPECT_EQ(form->StatusPanel->text(), "20 images found \\ 0 loaded");
+    QImage shot = form->Browser->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(3 + 10, 8 + 20), form->Browser->palette().color(QPalette::Button));
+
+    gate.Open();
+    WaitForThumbnails(*form);
+    EXPECT_EQ(form->Files().LoadedCount(), 19);
+    EXPECT_EQ(form->StatusPanel->text(), "20 images found \\ 19 loaded");
+    EXPECT_FALSE(form->Files().Entry(19).Thumbnail);
+    EXPECT_TRUE(form->ThumbnailFailed(form->Files().Entry(19)));
+    shot = form->Browser->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(3 + 10, 8 + 20), QColor(10, 20, 7));
+    // The damaged file's cell (fifth row, fourth column) is drawn without image.
+    form->VertScrollBar->setValue(4 * 136);
+    shot = form->Browser->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(3 * 121 + 3 + 50, 5 + 3 + 50), QColor(Qt::white));
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(HeldThumbnailsTest, RescanWhileThumbnailsAreInFlight) {
+    FillImages(30, 300, 200);
+    ScratchDir second;
+    for (int i = 0; i < 5; ++i) WriteFakeImage(second / ("s" + std::to_string(i) + ".fake"), 50, 40);
+    form->ScanFolder(images.Path().string());
+    form->ScanFolder(second.Path().string());
+    gate.Open();
+    WaitForThumbnails(*form);
+    ASSERT_EQ(form->Files().Count(), 5);
+    EXPECT_EQ(form->Files().LoadedCount(), 5);
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(form->Files().Entry(i).Thumbnail) << i;
+        EXPECT_EQ(form->Files().Entry(i).Thumbnail->Width(), 50);
+    }
+    EXPECT_EQ(form->StatusPanel->text(), "5 images found \\ 5 loaded");
+    // A click puts the entry's name in the status; arriving thumbnails leave it there.
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    Click(*form, 10, 10);
+    WaitForThumbnails(*form);
+    EXPECT_EQ(form->Files().LoadedCount(), 30);
+    EXPECT_EQ(form->StatusPanel->text(), "img00.fake");
+}

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "browser_list.h"
 #include "fake_images.h"
+#include "formats/jpeg_image.h"
+#include "picture.h"
 #include "test_support.h"
 #include "thumbnail.h"
 #include "vtf_builder.h"
@@ -176,6 +181,92 @@ TEST_F(MakeThumbnailTest, TexturesAreReadAtAboutOneHundredAndTwentyEightPixels) 
         EXPECT_FALSE(e.Loaded) << name;
     }
     EXPECT_EQ(loaded, 3);
+}
+
+// Today's thumbnail of a JPEG image: decoded at full size, drawn onto a bitmap, fitted.
+TBitmap FullSizeThumbnail(const std::string& path) {
+    TPicture picture;
+    picture.LoadFromFile(path);
+    TBitmap drawn, thumbnail;
+    drawn.Assign(*picture.Graphic());
+    FitThumbnail(drawn, thumbnail);
+    return thumbnail;
+}
+
+int MaxDifference(const TBitmap& a, const TBitmap& b) {
+    int most = 0;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x) {
+            const TRGBQuad p = a.GetPixel(x, y), q = b.GetPixel(x, y);
+            most = std::max({most, std::abs(p.Red - q.Red), std::abs(p.Green - q.Green), std::abs(p.Blue - q.Blue)});
+        }
+    return most;
+}
+
+void WriteJpeg(const std::string& path, const TBitmap& picture) {
+    TJPEGImage jpeg;
+    jpeg.Assign(picture);
+    jpeg.SaveToFile(path);
+}
+
+TEST(JpegThumbnail, DecodedAtTheSmallestScaleThatCoversTheThumbnail) {
+    RegisterFakeFormats();
+    ScratchDir dir;
+    struct Case {
+        int W, H;          // the image
+        int DecodedW, DecodedH;
+    } cases[] = {
+        {2048, 1536, 256, 192},  // 1/8 gives more than 100 x 75
+        {600, 400, 150, 100},    // 1/8 would give 75 x 50; 2/8 covers 100 x 67
+        {301, 207, 113, 78},     // 3/8 covers 100 x 69
+        {64, 48, 64, 48},        // fits the box: full size
+    };
+    for (const Case& c : cases) {
+        const std::string file = (dir / (std::to_string(c.W) + ".jpg")).string();
+        WriteJpeg(file, Make(c.W, c.H));
+        TJPEGImage jpeg;
+        jpeg.MinimumSize = [](int32_t w, int32_t h) { return ThumbnailSize(w, h, 100, 100); };
+        jpeg.LoadFromFile(file);
+        EXPECT_EQ(jpeg.Width(), c.DecodedW) << c.W;
+        EXPECT_EQ(jpeg.Height(), c.DecodedH) << c.W;
+        EXPECT_EQ(jpeg.FullWidth(), c.W);
+        EXPECT_EQ(jpeg.FullHeight(), c.H);
+    }
+}
+
+TEST(JpegThumbnail, ReducedDecodeDiffersFromTheFullSizePathByRoundingOnly) {
+    RegisterFakeFormats();
+    ScratchDir dir;
+    // A smooth photo-sized picture, changing by at most 0.7 per pixel in any channel.
+    TBitmap picture = Make(2048, 1536);
+    for (int y = 0; y < 1536; ++y)
+        for (int x = 0; x < 2048; ++x)
+            picture.SetPixel(x, y, TRGBQuad{static_cast<uint8_t>(x / 8), static_cast<uint8_t>(y / 6),
+                                            static_cast<uint8_t>(128 + 60 * std::sin(x / 200.0 + y / 150.0)), 0});
+    const std::string smooth = (dir / "smooth.jpg").string();
+    WriteJpeg(smooth, picture);
+    const TBitmap full = FullSizeThumbnail(smooth);
+    const std::unique_ptr<TBitmap> reduced = CreateThumbnail(smooth);
+    ASSERT_EQ(reduced->Width(), 100);
+    ASSERT_EQ(reduced->Height(), 75);
+    ASSERT_EQ(full.Width(), 100);
+    ASSERT_EQ(full.Height(), 75);
+    // The full-size path takes one pixel of the block whose mean the reduced decode gives
+    // (8 x 8, and 16 x 16 for the subsampled colour), at most 7.5 pixels from its centre: at
+    // 0.7 per pixel that is 5.25, and the codec's rounding adds up to 2.
+    EXPECT_LE(MaxDifference(full, *reduced), 7);
+
+    // Corpus images, whatever their detail: the thumbnail has the full-size path's size.
+    if (testsupport::CorpusDir().empty()) return;
+    for (const char* folder : {"public/jpeg", "synthetic/jpeg"})
+        for (const auto& item : std::filesystem::directory_iterator(testsupport::CorpusDir() / folder)) {
+            if (item.path().extension() != ".jpg") continue;
+            const TBitmap fullCorpus = FullSizeThumbnail(item.path().string());
+            const std::unique_ptr<TBitmap> reducedCorpus = CreateThumbnail(item.path().string());
+            EXPECT_EQ(reducedCorpus->Width(), fullCorpus.Width()) << item.path();
+            EXPECT_EQ(reducedCorpus->Height(), fullCorpus.Height()) << item.path();
+            EXPECT_EQ(reducedCorpus->PixelFormat(), fullCorpus.PixelFormat()) << item.path();
+        }
 }
 
 }  // namespace
