@@ -52,6 +52,7 @@ void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context) {
         FitThumbnail(*source, *thumbnail, context.BoxWidth, context.BoxHeight);
         entry.Thumbnail = std::move(thumbnail);
         entry.Loaded = true;
+        entry.LoadError.clear();
         if (context.LoadedCount) ++*context.LoadedCount;
     } catch (const std::exception& e) {
         failed = true;
@@ -60,6 +61,7 @@ void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context) {
         failed = true;
         message = "Unknown error";
     }
+    if (failed) entry.LoadError = message;
     if (failed && context.OnFailure) context.OnFailure(message);
     if (failed && context.ProcessMessages) context.ProcessMessages();
 }

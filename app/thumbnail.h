@@ -26,5 +26,6 @@ struct TThumbnailContext {
 };
 
 // Creates entry.Thumbnail and sets Loaded. Never raises: on any failure the entry stays
-// without thumbnail and unloaded, so the next paint tries again.
+// without thumbnail and unloaded, so the next paint tries again, and LoadError holds the
+// message (the grid shows it on the cell).
 void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context);

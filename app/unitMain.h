@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPoint>
 
 #include <array>
 #include <cstdint>
@@ -15,11 +16,14 @@
 #include <optional>
 #include <string>
 
+#include "app_settings.h"
 #include "browser_grid.h"
 #include "browser_list.h"
 #include "ini_file.h"
 #include "page_content.h"
+#include "start_path.h"
 #include "thumbnail.h"
+#include "viewer_zoom.h"
 
 class QAction;
 class QButtonGroup;
@@ -43,12 +47,15 @@ class QTreeView;
 class TImagePreview;
 class TTolvanDrawPanel;
 
-// "pictolan.ini" in the executable's folder.
+// "pictolan.ini" in the executable's folder, or in the user's configuration folder where the
+// executable's folder cannot be written.
 std::string DefaultSettingsFile();
 
 class TfrmMain : public QMainWindow {
 public:
-    explicit TfrmMain(const std::string& settingsFile = DefaultSettingsFile(), QWidget* parent = nullptr);
+    // A start path (from the command line) is opened instead of the stored folder.
+    explicit TfrmMain(const std::string& settingsFile = DefaultSettingsFile(),
+                      const std::optional<TStartPath>& start = std::nullopt, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
     // Pages and navigation.
@@ -64,6 +71,8 @@ public:
     void ShellTreeViewChange();
     void ScanFolder(const std::string& path);
     void ClearFiles();
+    void OpenStartPath(const TStartPath& start);
+    void itmRescanClick();
 
     // Grid.
     void BrowserPaint(TTolvanDrawPanel* sender);
@@ -74,12 +83,21 @@ public:
     void VertScrollBarScroll();
     void UpdateScrollRange();
     void SetCurrent(int32_t index);
+    // The hint of the cell under a point: the error of a thumbnail that failed, else empty.
+    QString BrowserHintAt(int x, int y) const;
 
     // Viewer and Info pages.
     void LoadViewer(const std::string& path);
     void LoadInfo(const std::string& path);
     // itemIndex is the chosen item, or -1 when the text was typed.
     void cbMipChange(int itemIndex);
+
+    // Viewer zoom. `at` is the point of the view that stays put (default: the view's centre).
+    void ZoomIn(std::optional<QPoint> at = std::nullopt);
+    void ZoomOut(std::optional<QPoint> at = std::nullopt);
+    void ZoomActualSize();
+    void ZoomFitToWindow();
+    const TViewerZoom& Zoom() const { return FZoom; }
 
     // Commands.
     bool BrowseForFolder(const std::string& title, std::string& current);
@@ -98,6 +116,7 @@ public:
     const TGridCache& GridCache() const { return FGrid; }
     QString NotebookPageName() const;
     const TBitmap& PreviewPicture() const;
+    TWindowPlacement Placement() const;
 
     // Stand-ins for the modal dialogs, so that tests can drive the commands; unset, the real
     // dialogs are shown. The save hook gets the Tag and answers a file name (empty: cancelled).
@@ -115,6 +134,19 @@ public:
     QAction* Bitmapbmp2 = nullptr;
     QAction* JPEGImagejpeg2 = nullptr;
     QAction* argatga2 = nullptr;
+
+    // Menu commands with shortcuts; the tool buttons that do the same show them in their hints.
+    QAction* itmSaveAs = nullptr;
+    QAction* itmChangeDir = nullptr;
+    QAction* itmRescan = nullptr;
+    QAction* itmClose = nullptr;
+    QAction* itmAbout = nullptr;
+    std::array<QAction*, 3> itmPages{};
+    QAction* itmBack = nullptr;
+    QAction* itmZoomIn = nullptr;
+    QAction* itmZoomOut = nullptr;
+    QAction* itmActualSize = nullptr;
+    QAction* itmFitToWindow = nullptr;
 
     QFrame* LeftPanel = nullptr;
     QTreeView* ShellTreeView = nullptr;
@@ -155,6 +187,10 @@ public:
 
     QStatusBar* StatusBar = nullptr;
     QLabel* StatusPanel = nullptr;
+    QLabel* StatusZoom = nullptr;  // on the right while the Viewer page is shown
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
@@ -167,10 +203,19 @@ private:
     QWidget* CreateBrowserPage();
     QWidget* CreateInfoPage();
     void ExpandToHome();
+    void PageClick(int tag);
+    void ApplyPlacement(const TWindowPlacement& stored);
+    void ShowPicture(const TBitmap& bitmap);
+    // Sizes the picture for the zoom (refitting it in fit mode) and scrolls so that the
+    // picture's point at `at` stays there.
+    void ApplyZoom(std::optional<QPoint> at = std::nullopt);
     void ProcessMessagesOutsidePaint();
     TThumbnailContext ThumbnailContext();
 
     std::string FSettingsFile;
+    std::optional<TStartPath> FStart;
+    TViewerZoom FZoom;
+    int FWheelDelta = 0;  // part of a wheel notch not yet turned into a zoom step
     std::unique_ptr<QFileIconProvider> FIconProvider;
     bool FRevealPending = false;
     std::unique_ptr<TIniFile> FIni;
