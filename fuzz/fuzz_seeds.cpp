@@ -35,6 +35,10 @@ const std::map<std::string, std::set<std::string>> WholeFileSeeds = {
     {"fuzz_TTargaGraphic", {"tga", "vst", "vda", "icb", "win"}},
     {"fuzz_TPNGGraphic", {"png"}},
     {"fuzz_TPCXGraphic", {"pcx", "pcc", "scr"}},
+    {"fuzz_TPSPGraphic", {"psp", "pspimage"}},
+    {"fuzz_TPSDGraphic", {"psd", "pdd"}},
+    {"fuzz_TSGIGraphic", {"sgi", "rgb", "rgba", "bw"}},
+    {"fuzz_TRLAGraphic", {"rla", "rpf"}},
     {"fuzz_texture", {"vtf"}},
 };
 

@@ -10,6 +10,10 @@ set(PICTOLAN_GRAPHIC_FUZZERS
   TTargaGraphic:tga
   TPNGGraphic:png
   TPCXGraphic:pcx
+  TPSPGraphic:psp
+  TPSDGraphic:psd
+  TSGIGraphic:sgi
+  TRLAGraphic:rla
 )
 # Decoders and the texture library: fuzz_NAME built from fuzz_NAME.cpp.
 set(PICTOLAN_OTHER_FUZZERS packbits lz77 targa_rle texture)

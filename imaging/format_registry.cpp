@@ -11,6 +11,10 @@
 #include "formats/pcx.h"
 #include "picture.h"
 #include "formats/png_graphic.h"
+#include "formats/psp.h"
+#include "formats/psd.h"
+#include "formats/rla.h"
+#include "formats/sgi.h"
 #include "strutils.h"
 #include "formats/targa.h"
 
@@ -147,14 +151,14 @@ const TStartupRow StartupRows[] = {
     {"pcx", "ZSoft Paintbrush images", "", 8, &TPCXGraphic::Class},
     {"pcc", "", "", 8, &TPCXGraphic::Class},
     {"scr", "", "Word 5.x screen capture images", 8, &TPCXGraphic::Class},
-    {"rpf", "Alias/Wavefront images", "", 8, nullptr /* TRLAGraphic */},
-    {"rla", "", "", 8, nullptr /* TRLAGraphic */},
-    {"sgi", "SGI images", "SGI true color images", 8, nullptr /* TSGIGraphic */},
-    {"rgba", "", "SGI true color images with alpha", 8, nullptr /* TSGIGraphic */},
-    {"rgb", "", "SGI true color images", 8, nullptr /* TSGIGraphic */},
-    {"bw", "", "SGI black/white images", 8, nullptr /* TSGIGraphic */},
-    {"psd", "Photoshop images", "", 10, nullptr /* TPSDGraphic */},
-    {"pdd", "", "", 10, nullptr /* TPSDGraphic */},
+    {"rpf", "Alias/Wavefront images", "", 8, &TRLAGraphic::Class},
+    {"rla", "", "", 8, &TRLAGraphic::Class},
+    {"sgi", "SGI images", "SGI true color images", 8, &TSGIGraphic::Class},
+    {"rgba", "", "SGI true color images with alpha", 8, &TSGIGraphic::Class},
+    {"rgb", "", "SGI true color images", 8, &TSGIGraphic::Class},
+    {"bw", "", "SGI black/white images", 8, &TSGIGraphic::Class},
+    {"psd", "Photoshop images", "", 10, &TPSDGraphic::Class},
+    {"pdd", "", "", 10, &TPSDGraphic::Class},
     {"ppm", "Portable map images", "Portable pixel map images", 8, nullptr /* TPPMGraphic */},
     {"pgm", "", "Portable gray map images", 8, nullptr /* TPPMGraphic */},
     {"pbm", "", "Portable bitmap images", 8, nullptr /* TPPMGraphic */},
@@ -162,7 +166,7 @@ const TStartupRow StartupRows[] = {
     {"pic", "Autodesk images", "", 8, nullptr /* TAutodeskGraphic */},
     {"pcd", "Kodak Photo-CD images", "", 8, nullptr /* TPCDGraphic */},
     {"cut", "Dr. Halo images", "", 8, nullptr /* TCUTGraphic */},
-    {"psp", "Paintshop Pro images", "", 24, nullptr /* TPSPGraphic */},
+    {"psp", "Paintshop Pro images", "", 24, &TPSPGraphic::Class},
     {"png", "Portable network graphic images", "", 8, &TPNGGraphic::Class},
 };
 
@@ -170,10 +174,10 @@ const TStartupRow StartupRows[] = {
 // TPSPGraphic, TPSDGraphic, TTargaGraphic, TTIFFGraphic, TSGIGraphic, TPCXGraphic,
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
-    nullptr /* TPSPGraphic */,    nullptr /* TPSDGraphic */, &TTargaGraphic::Class,
-    nullptr /* TTIFFGraphic */,   nullptr /* TSGIGraphic */, &TPCXGraphic::Class,
+    &TPSPGraphic::Class, &TPSDGraphic::Class, &TTargaGraphic::Class,
+    nullptr /* TTIFFGraphic */, &TSGIGraphic::Class, &TPCXGraphic::Class,
     nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
-    nullptr /* TCUTGraphic */,    nullptr /* TRLAGraphic */,
+    nullptr /* TCUTGraphic */,    &TRLAGraphic::Class,
 };
 const TGraphicClass* const ShutdownPNG = &TPNGGraphic::Class;
 }  // namespace

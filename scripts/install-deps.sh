@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   zlib1g-dev libjpeg62-turbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+  libstb-dev
   clang libclang-rt-14-dev
   xvfb xauth
   desktop-file-utils appstream

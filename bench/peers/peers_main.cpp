@@ -37,7 +37,8 @@ public:
         ConsoleReporter::ReportRuns(reports);
         for (const Run& run : reports)
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                Milliseconds[run.run_name.function_name] = run.GetAdjustedRealTime() *
+                // The adjusted time is in the run's unit; the multiplier turns seconds into it.
+                Milliseconds[run.run_name.function_name] = run.GetAdjustedRealTime() /
                                                            benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e3;
     }
 };

@@ -35,6 +35,10 @@ namespace {
 // (The platform's own formats, Targa and PNG have corpus tests of their own.)
 const std::vector<const char*> Folders = {
     "pcx",
+    "psp",
+    "psd",
+    "rla",
+    "sgi",
 };
 
 struct Departure {
@@ -49,6 +53,21 @@ const std::vector<Departure> Departures = {
     {"public/pcx/mono.pcx",
      "one-bit images show 0 as black; the reference shows the picture inverted, its \"100%\" patch white, "
      "where the same picture's 256-colour file (ccbug_463951.pcx) and its reference show it black"},
+    // Photoshop. The reference decoder shows another picture than the merged image: rows shifted
+    // and channels mixed (53alphas); every row shifted by the second channel (mch2-8bits, whose
+    // merged image equals the reference of its one-channel sibling mch1-8bits exactly).
+    {"public/psd/53alphas.psd", "the reference is not the merged image"},
+    {"public/psd/mch2-8bits.psd", "the reference shifts every row"},
+    // The colour manager's L*a*b* conversion gives linear RGB; the references apply the sRGB
+    // curve on top, so midtones differ by up to a third.
+    {"public/psd/4x4_8bit_lab.psd", "L*a*b* converted without the sRGB curve"},
+    {"public/psd/4x4_16bit_lab.psd", "L*a*b* converted without the sRGB curve"},
+    {"public/psd/laba_8bit.psd", "L*a*b* converted without the sRGB curve"},
+    {"public/psd/laba_16bit.psd", "L*a*b* converted without the sRGB curve"},
+    {"public/psd/stroke-color-descriptors-lab.psd", "L*a*b* converted without the sRGB curve"},
+    {"synthetic/rla/rgb_gamma22_64x64.rla",
+     "the header's gamma 2.2 is applied against the display's 2.2 (exponent 1 / (2.2 x 2.2)); the reference "
+     "shows the raw samples"},
 };
 
 const char* DepartureFor(const std::string& path) {

@@ -37,8 +37,10 @@ protected:
 };
 
 // Loads the file as the viewer does; the empty string on success, else the error's message
-// (marked when the error is not one of the program's exceptions).
-std::string ViewerOutcome(const fs::path& path) {
+// (marked when the error is not one of the program's exceptions). `empty` tells whether a
+// picture that loaded has no pixels.
+std::string ViewerOutcome(const fs::path& path, bool& empty) {
+    empty = false;
     try {
         if (IsTexturePath(path.string())) {
             LoadTextureLevel(path.string(), 0);
@@ -49,6 +51,7 @@ std::string ViewerOutcome(const fs::path& path) {
         if (picture.Width() < 0 || picture.Height() < 0) return "negative size";
         TBitmap shown;
         shown.Assign(*picture.Graphic());
+        empty = shown.Empty();
         return "";
     } catch (const Exception& e) {
         return e.Message().empty() ? "(empty message)" : e.Message();
@@ -57,8 +60,9 @@ std::string ViewerOutcome(const fs::path& path) {
     }
 }
 
-// Makes the thumbnail as the browser does; the empty string when one was made.
-std::string ThumbnailOutcome(const fs::path& path, std::string& problem) {
+// Makes the thumbnail as the browser does; the empty string when one was made. A picture that
+// loads without pixels (a header naming nothing to show) gives an empty thumbnail.
+std::string ThumbnailOutcome(const fs::path& path, bool emptyPicture, std::string& problem) {
     TFileEntry entry;
     entry.Name = path.filename().string();
     entry.FullPath = path.string();
@@ -70,7 +74,9 @@ std::string ThumbnailOutcome(const fs::path& path, std::string& problem) {
         if (entry.Thumbnail) problem = "failed, yet left a thumbnail";
         return message;
     }
-    if (!entry.Thumbnail || entry.Thumbnail->Width() < 1 || entry.Thumbnail->Height() < 1 ||
+    const bool emptyAsItsPicture = emptyPicture && entry.Thumbnail && entry.Thumbnail->Empty();
+    if (!entry.Thumbnail ||
+        (!emptyAsItsPicture && (entry.Thumbnail->Width() < 1 || entry.Thumbnail->Height() < 1)) ||
         entry.Thumbnail->Width() > 100 || entry.Thumbnail->Height() > 100)
         problem = "thumbnail outside the 100 x 100 box";
     return "";
@@ -95,10 +101,11 @@ TEST_P(DamagedFiles, EndInSuccessOrTheProgramsMessage) {
             const std::string where = file.parent_path().parent_path().filename().string() + "/" +
                                       file.parent_path().filename().string() + "/" +
                                       file.filename().string() + ", " + copy.What + ": ";
-            const std::string viewer = ViewerOutcome(damaged);
+            bool empty = false;
+            const std::string viewer = ViewerOutcome(damaged, empty);
             if (!viewer.empty() && !sweep::IsSystemMessage(viewer)) faults.push_back(where + "viewer: " + viewer);
             std::string problem;
-            const std::string thumbnail = ThumbnailOutcome(damaged, problem);
+            const std::string thumbnail = ThumbnailOutcome(damaged, viewer.empty() && empty, problem);
             if (!thumbnail.empty() && !sweep::IsSystemMessage(thumbnail))
                 faults.push_back(where + "thumbnail: " + thumbnail);
             if (!problem.empty()) faults.push_back(where + problem);
