@@ -36,7 +36,8 @@ std::optional<TStartPath> ParseCommandLine(const QStringList& arguments, std::os
     parser.process(arguments);
     const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty()) return std::nullopt;
-    if (paths.size() > 1) err << "pictolan: only one folder or file is opened, \"" << paths.first().toStdString() << "\"\n";
+    if (paths.size() > 1)
+        err << "pictolan: one folder or file at a time; opening \"" << paths.first().toStdString() << "\"\n";
     std::string error;
     std::optional<TStartPath> start = ResolveStartPath(paths.first().toStdString(), error);
     if (!start) err << "pictolan: " << error << "\n";
