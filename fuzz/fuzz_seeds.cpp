@@ -4,7 +4,10 @@
 // the corpus files of their extensions; the decoders get their streams cut out of corpus
 // files (Targa run-length pixel data, PNG image data) or made from corpus bytes (PackBits,
 // zlib), each with the leading control bytes its target expects. Files beyond MaxSeedBytes
-// are left out: large seeds only slow the mutations down.
+// are left out (large seeds only slow the mutations down), but for Photo-CD files.
+// files (Targa run-length pixel data, PNG image data, fax and ThunderScan strips of TIFF files)
+// or made from corpus bytes (PackBits, zlib), each with the leading control bytes its target
+// expects. Files beyond MaxSeedBytes are left out: large seeds only slow the mutations down.
 #include <zlib.h>
 
 #include <algorithm>
@@ -39,6 +42,12 @@ const std::map<std::string, std::set<std::string>> WholeFileSeeds = {
     {"fuzz_TPSDGraphic", {"psd", "pdd"}},
     {"fuzz_TSGIGraphic", {"sgi", "rgb", "rgba", "bw"}},
     {"fuzz_TRLAGraphic", {"rla", "rpf"}},
+    {"fuzz_TPPMGraphic", {"ppm", "pgm", "pbm", "pnm"}},
+    {"fuzz_TCUTGraphic", {"cut"}},
+    {"fuzz_TAutodeskGraphic", {"cel", "pic"}},
+    {"fuzz_TPCDGraphic", {"pcd"}},
+    {"fuzz_TTIFFGraphic", {"tif", "tiff", "fax"}},
+    {"fuzz_TEPSGraphic", {"eps"}},
     {"fuzz_texture", {"vtf"}},
 };
 
@@ -46,6 +55,10 @@ std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
+
+// Photo-CD image packs hold their Base image from 192 KB to 768 KB: cut down, they would
+// never reach it, so they are seeded whole.
+bool SeededWhole(const fs::path& path) { return Lower(path.extension().string()) == ".pcd"; }
 
 Bytes ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -94,6 +107,49 @@ Bytes TargaRunLengthData(const Bytes& file) {
     return out;
 }
 
+// The first strip of a TIFF file compressed with a fax or ThunderScan scheme, with the control
+// bytes fuzz_fax reads in front (decoder and bit order, row width, target size); empty for
+// other files.
+Bytes FaxStripSeed(const Bytes& file) {
+    if (file.size() < 8 || file[0] != file[1] || (file[0] != 'I' && file[0] != 'M')) return {};
+    const bool big = file[0] == 'M';
+    auto number = [&](size_t at, size_t bytes) -> uint32_t {
+        if (at + bytes > file.size()) return 0;
+        uint32_t v = 0;
+        for (size_t i = 0; i < bytes; ++i) v |= uint32_t{file[at + i]} << (8 * (big ? bytes - 1 - i : i));
+        return v;
+    };
+    const size_t directory = number(4, 4);
+    uint32_t compression = 1, width = 0, height = 0, rows = 0xFFFFFFFF, fill = 1, offset = 0, count = 0;
+    for (uint32_t i = 0, n = number(directory, 2); i < n; ++i) {
+        const size_t entry = directory + 2 + 12 * size_t{i};
+        const uint32_t type = number(entry + 2, 2), values = number(entry + 4, 4);
+        const size_t size = type == 3 ? 2 : 4;
+        // The first value, inline or at its offset.
+        const uint32_t value = number(size * values > 4 ? number(entry + 8, 4) : entry + 8, size);
+        switch (number(entry, 2)) {
+            case 256: width = value; break;
+            case 257: height = value; break;
+            case 259: compression = value; break;
+            case 266: fill = value; break;
+            case 273: offset = value; break;
+            case 278: rows = value; break;
+            case 279: count = value; break;
+        }
+    }
+    static const std::map<uint32_t, uint8_t> Kinds = {{2, 0}, {32771, 1}, {3, 2}, {32809, 3}};
+    const auto kind = Kinds.find(compression);
+    if (kind == Kinds.end() || width == 0 || width > 0x4000 || offset >= file.size()) return {};
+    const size_t rowBytes = kind->second == 3 ? (width + 1) / 2 : (width + 7) / 8;
+    const size_t target = std::min<size_t>(std::min(rows, height) * rowBytes, 0xFFFF);
+    Bytes out = {uint8_t(kind->second | (fill == 2 ? 4 : 0)), uint8_t(width - 1), uint8_t((width - 1) >> 8),
+                 uint8_t(target), uint8_t(target >> 8)};
+    const size_t end = std::min<size_t>(file.size(), size_t{offset} + count);
+    out.insert(out.end(), file.begin() + static_cast<std::ptrdiff_t>(offset),
+               file.begin() + static_cast<std::ptrdiff_t>(end));
+    return out;
+}
+
 // PackBits coding of the bytes, with the decoded size in front as fuzz_packbits reads it.
 Bytes PackBitsSeed(const Bytes& raw) {
     const size_t n = std::min<size_t>(raw.size(), 0xFFFF);
@@ -138,7 +194,8 @@ int main(int argc, char** argv) {
     const fs::path corpus = argv[1], out = argv[2];
     std::vector<fs::path> files;
     for (const auto& e : fs::recursive_directory_iterator(corpus))
-        if (e.is_regular_file() && e.file_size() <= MaxSeedBytes) files.push_back(e.path());
+        if (e.is_regular_file() && (e.file_size() <= MaxSeedBytes || SeededWhole(e.path())))
+            files.push_back(e.path());
     std::sort(files.begin(), files.end());
 
     std::map<std::string, int> counts;
@@ -176,6 +233,13 @@ int main(int argc, char** argv) {
             if (!rle.empty()) {
                 WriteSeed(out / "fuzz_targa_rle", seedName, rle);
                 ++counts["fuzz_targa_rle"];
+            }
+        }
+        if (ext == "tif" || ext == "tiff" || ext == "fax") {
+            const Bytes strip = FaxStripSeed(content());
+            if (!strip.empty()) {
+                WriteSeed(out / "fuzz_fax", seedName, strip);
+                ++counts["fuzz_fax"];
             }
         }
         // A spread of other formats' bytes, coded by us.

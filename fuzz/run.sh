@@ -40,6 +40,8 @@ fi
 # allocation of more than twice that is one the bound does not govern, and is reported. An
 # input may take at most 10 seconds.
 common=(-rss_limit_mb=2048 -malloc_limit_mb=128 -timeout=10 -print_final_stats=1)
+# Leaks in libraries we do not own are suppressed as in the tests.
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}"
 
 dict_of() {
   local d="fuzz/dict/${1#fuzz_}.dict"

@@ -14,9 +14,15 @@ set(PICTOLAN_GRAPHIC_FUZZERS
   TPSDGraphic:psd
   TSGIGraphic:sgi
   TRLAGraphic:rla
+  TPPMGraphic:ppm
+  TCUTGraphic:cut
+  TAutodeskGraphic:cel
+  TPCDGraphic:pcd
+  TTIFFGraphic:tif
+  TEPSGraphic:eps
 )
 # Decoders and the texture library: fuzz_NAME built from fuzz_NAME.cpp.
-set(PICTOLAN_OTHER_FUZZERS packbits lz77 targa_rle texture)
+set(PICTOLAN_OTHER_FUZZERS packbits lz77 targa_rle texture fax)
 
 # Calls fn(TARGET SOURCE DEFINITIONS...) for every target.
 macro(pictolan_foreach_fuzzer fn)

@@ -4,19 +4,25 @@
 
 #include "bitmap.h"
 #include "exceptions.h"
+#include "formats/autodesk.h"
+#include "formats/cut.h"
+#include "formats/eps.h"
 #include "formats/icon.h"
 #include "image_graphic.h"
 #include "formats/jpeg_image.h"
 #include "metafile/metafile.h"
 #include "formats/pcx.h"
 #include "picture.h"
+#include "formats/pcd.h"
 #include "formats/png_graphic.h"
 #include "formats/psp.h"
 #include "formats/psd.h"
 #include "formats/rla.h"
 #include "formats/sgi.h"
+#include "formats/ppm.h"
 #include "strutils.h"
 #include "formats/targa.h"
+#include "formats/tiff.h"
 
 TFileFormatList* FileFormats = nullptr;
 
@@ -144,10 +150,10 @@ const TStartupRow StartupRows[] = {
     {"vda", "", "", 8, &TTargaGraphic::Class},
     {"tga", "", "", 8, &TTargaGraphic::Class},
     {"icb", "", "", 8, &TTargaGraphic::Class},
-    {"tiff", "Tagged image file format images", "Macintosh TIFF images", 12, nullptr /* TTIFFGraphic */},
-    {"tif", "", "PC TIF images", 12, nullptr /* TTIFFGraphic */},
-    {"fax", "", "GFI fax images", 12, nullptr /* TTIFFGraphic */},
-    {"eps", "Encapsulated Postscript images", "", 8, nullptr /* TEPSGraphic */},
+    {"tiff", "Tagged image file format images", "Macintosh TIFF images", 12, &TTIFFGraphic::Class},
+    {"tif", "", "PC TIF images", 12, &TTIFFGraphic::Class},
+    {"fax", "", "GFI fax images", 12, &TTIFFGraphic::Class},
+    {"eps", "Encapsulated Postscript images", "", 8, &TEPSGraphic::Class},
     {"pcx", "ZSoft Paintbrush images", "", 8, &TPCXGraphic::Class},
     {"pcc", "", "", 8, &TPCXGraphic::Class},
     {"scr", "", "Word 5.x screen capture images", 8, &TPCXGraphic::Class},
@@ -159,13 +165,13 @@ const TStartupRow StartupRows[] = {
     {"bw", "", "SGI black/white images", 8, &TSGIGraphic::Class},
     {"psd", "Photoshop images", "", 10, &TPSDGraphic::Class},
     {"pdd", "", "", 10, &TPSDGraphic::Class},
-    {"ppm", "Portable map images", "Portable pixel map images", 8, nullptr /* TPPMGraphic */},
-    {"pgm", "", "Portable gray map images", 8, nullptr /* TPPMGraphic */},
-    {"pbm", "", "Portable bitmap images", 8, nullptr /* TPPMGraphic */},
-    {"cel", "Autodesk images", "", 8, nullptr /* TAutodeskGraphic */},
-    {"pic", "Autodesk images", "", 8, nullptr /* TAutodeskGraphic */},
-    {"pcd", "Kodak Photo-CD images", "", 8, nullptr /* TPCDGraphic */},
-    {"cut", "Dr. Halo images", "", 8, nullptr /* TCUTGraphic */},
+    {"ppm", "Portable map images", "Portable pixel map images", 8, &TPPMGraphic::Class},
+    {"pgm", "", "Portable gray map images", 8, &TPPMGraphic::Class},
+    {"pbm", "", "Portable bitmap images", 8, &TPPMGraphic::Class},
+    {"cel", "Autodesk images", "", 8, &TAutodeskGraphic::Class},
+    {"pic", "Autodesk images", "", 8, &TAutodeskGraphic::Class},
+    {"pcd", "Kodak Photo-CD images", "", 8, &TPCDGraphic::Class},
+    {"cut", "Dr. Halo images", "", 8, &TCUTGraphic::Class},
     {"psp", "Paintshop Pro images", "", 24, &TPSPGraphic::Class},
     {"png", "Portable network graphic images", "", 8, &TPNGGraphic::Class},
 };
@@ -175,9 +181,9 @@ const TStartupRow StartupRows[] = {
 // TAutodeskGraphic, TPCDGraphic, TPPMGraphic, TCUTGraphic, TRLAGraphic.
 const TGraphicClass* const ShutdownReaders[] = {
     &TPSPGraphic::Class, &TPSDGraphic::Class, &TTargaGraphic::Class,
-    nullptr /* TTIFFGraphic */, &TSGIGraphic::Class, &TPCXGraphic::Class,
-    nullptr /* TAutodeskGraphic */, nullptr /* TPCDGraphic */, nullptr /* TPPMGraphic */,
-    nullptr /* TCUTGraphic */,    &TRLAGraphic::Class,
+    &TTIFFGraphic::Class, &TSGIGraphic::Class, &TPCXGraphic::Class,
+    &TAutodeskGraphic::Class, &TPCDGraphic::Class, &TPPMGraphic::Class,
+    &TCUTGraphic::Class,    &TRLAGraphic::Class,
 };
 const TGraphicClass* const ShutdownPNG = &TPNGGraphic::Class;
 }  // namespace

@@ -7,8 +7,9 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev
   zlib1g-dev libjpeg62-turbo-dev
+  libfreetype-dev libfontconfig-dev fonts-liberation fonts-dejavu-core fonts-crosextra-carlito fonts-crosextra-caladea
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-  libstb-dev
+  libstb-dev libtiff-dev
   clang libclang-rt-14-dev
   xvfb xauth
   desktop-file-utils appstream

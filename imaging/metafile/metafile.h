@@ -14,8 +14,8 @@
 // Drawing maps the frame (bounding box, window, EMF frame) onto the picture's rectangle at
 // (x, y); an EMF whose bounds lie mostly outside its frame has its bounds mapped there instead.
 // Drawing paints only inside the picture's rectangle; pixels the records do not reach keep their
-// colour. Not drawn: text, dash patterns (such pens draw solid), triangle gradients, region
-// frames, masked and parallelogram blits, and old device-dependent bitmaps. A record whose
+// colour. Text is drawn with the installed fonts (metafile_text.h). Not drawn: old
+// device-dependent bitmaps, and text inside paths. A record whose
 // contents do not hold together ends the drawing quietly; a header that does not, or a record
 // that claims more than the file holds (or too little to be stepped over), raises
 // EInvalidGraphic "Metafile is not valid" at load.

@@ -41,11 +41,17 @@ TAffine ExcludeRightAndBottom(const TPointF corners[4]) {
 }  // namespace
 
 TMetaCanvas::TMetaCanvas(TMetaRaster& raster, const TAffine& deviceToTarget, double devicePerMmX,
-                         double devicePerMmY)
-    : FRaster(raster), FDeviceToTarget(deviceToTarget), FDevicePerMmX(devicePerMmX), FDevicePerMmY(devicePerMmY) {
+                         double devicePerMmY, TMetaFontSource& fonts)
+    : FRaster(raster),
+      FDeviceToTarget(deviceToTarget),
+      FDevicePerMmX(devicePerMmX),
+      FDevicePerMmY(devicePerMmY),
+      FFonts(fonts) {
     UpdateTransform();
     ApplyClip();
 }
+
+TMetaCanvas::~TMetaCanvas() = default;
 
 // ---- mapping ----
 
@@ -146,6 +152,40 @@ double TMetaCanvas::PenWidth() const {
     return std::isfinite(w) ? std::clamp(w, 1.0, limit) : 1;
 }
 
+std::vector<double> TMetaCanvas::PenDashes(double width) const {
+    const TMetaPen& pen = FState.Pen;
+    // Cosmetic pens count their patterns in pixels, geometric ones in pen widths and their
+    // user styles in logical units. A plain pen is geometric once it is wider than a pixel.
+    const bool pixels = pen.Cosmetic || (!pen.Geometric && width < 1.5);
+    std::vector<double> d;
+    double unit = pixels ? 1 : width;
+    switch (pen.Style) {
+        case PenStyleDash: d = pixels ? std::vector<double>{18, 6} : std::vector<double>{3, 1}; break;
+        case PenStyleDot: d = pixels ? std::vector<double>{3, 3} : std::vector<double>{1, 1}; break;
+        case PenStyleDashDot: d = pixels ? std::vector<double>{9, 6, 3, 6} : std::vector<double>{3, 1, 1, 1}; break;
+        case PenStyleDashDotDot:
+            d = pixels ? std::vector<double>{9, 3, 3, 3, 3, 3} : std::vector<double>{3, 1, 1, 1, 1, 1};
+            break;
+        case PenStyleAlternate: d = {1, 1}, unit = 1; break;
+        case PenStyleUser:
+            d = pen.UserStyle;
+            unit = pixels ? 1 : FTransform.LengthScale();
+            // An odd count repeats with dashes and gaps swapped.
+            if (d.size() % 2) d.insert(d.end(), pen.UserStyle.begin(), pen.UserStyle.end());
+            break;
+        default: return {};
+    }
+    double period = 0;
+    for (double& v : d) {
+        v *= unit;
+        if (!(v >= 0) || !std::isfinite(v)) return {};
+        period += v;
+    }
+    // A pattern finer than two pixels could not show: such a pen draws solid.
+    if (!(period >= 2) || !std::isfinite(period)) return {};
+    return d;
+}
+
 TMetaPaint TMetaCanvas::PenPaint() const {
     TMetaPaint p;
     p.Color = FState.Pen.Color & 0xFFFFFF;
@@ -176,9 +216,10 @@ void TMetaCanvas::Stroke(const std::vector<TFigure>& figures) {
     if (FState.Pen.Style == PenStyleNull) return;
     const double width = PenWidth();
     const TMetaPaint paint = PenPaint();
+    const std::vector<double> dashes = PenDashes(width);
     for (const TFigure& f : figures) {
         if (FRaster.Exhausted()) return;
-        FRaster.StrokePolyline(f.Points, f.Closed, width, paint);
+        FRaster.StrokePolyline(f.Points, f.Closed, width, paint, dashes);
     }
 }
 
@@ -451,38 +492,142 @@ void TMetaCanvas::SetPixel(TPointF p, TColor color) {
         FRaster.Plot(static_cast<int32_t>(x), static_cast<int32_t>(y), paint);
 }
 
-void TMetaCanvas::PatBlt(double x, double y, double w, double h, uint32_t rop) {
-    TMetaPaint paint;
+void TMetaCanvas::ShadeTriangle(const TPointF (&corners)[3], const double (&rgb)[3][3]) {
+    const TPointF target[3] = {ToTarget(corners[0]), ToTarget(corners[1]), ToTarget(corners[2])};
+    FRaster.ShadeTriangle(target, rgb);
+}
+
+bool TMetaCanvas::RopPaint(uint32_t rop, TMetaPaint& paint) const {
+    paint = TMetaPaint{};
     switch (static_cast<uint8_t>(rop >> 16)) {
         case RopPatCopy:
-            if (!BrushPaint(paint)) return;
+            if (!BrushPaint(paint)) return false;
             paint.Rop2 = 13;
-            break;
+            return true;
         case RopPatInvert:
-            if (!BrushPaint(paint)) return;
+            if (!BrushPaint(paint)) return false;
             paint.Rop2 = 7;
-            break;
-        case RopDstInvert: paint.Rop2 = 6; break;
-        case RopBlackness: paint.Color = 0, paint.Rop2 = 13; break;
-        case RopWhiteness: paint.Color = 0xFFFFFF, paint.Rop2 = 13; break;
-        default: return;
+            return true;
+        case RopDstInvert: paint.Rop2 = 6; return true;
+        case RopBlackness: paint.Color = 0, paint.Rop2 = 13; return true;
+        case RopWhiteness: paint.Color = 0xFFFFFF, paint.Rop2 = 13; return true;
+        default: return false;
     }
+}
+
+void TMetaCanvas::PatBlt(double x, double y, double w, double h, uint32_t rop) {
+    TMetaPaint paint;
+    if (!RopPaint(rop, paint)) return;
     TPolygonF rect = RectPoints(x, y, x + w, y + h);
     for (TPointF& p : rect) p = ToTarget(p);
     FRaster.FillPolygons({rect}, false, paint);
 }
 
+void TMetaCanvas::PaintRegion(const TMetaRegion& region, uint32_t rop) {
+    TMetaPaint paint;
+    if (!RopPaint(rop, paint)) return;
+    std::vector<TPolygonF> rects;
+    rects.reserve(region.Rects().size());
+    for (const TRect& r : region.Rects())
+        rects.push_back(RectPoints(r.Left, r.Top, r.Right, r.Bottom));
+    FRaster.FillPolygons(rects, false, paint);
+}
+
+void TMetaCanvas::FrameRegion(const TMetaRegion& region, double w, double h) {
+    // The frame is what the region loses when shrunk by the frame's width and height: the
+    // region less its overlap with copies of itself moved that far each way.
+    const TPointF o = ToTarget({0, 0}), dx = ToTarget({w, 0}), dy = ToTarget({0, h});
+    const double fw = std::hypot(dx.X - o.X, dx.Y - o.Y), fh = std::hypot(dy.X - o.X, dy.Y - o.Y);
+    const TRect b = FRaster.Bounds();
+    auto pixels = [&](double v, int32_t limit) {
+        return std::isfinite(v) ? static_cast<int32_t>(std::clamp(std::round(v), 1.0, limit + 1.0)) : limit + 1;
+    };
+    const int32_t px = pixels(fw, b.Width()), py = pixels(fh, b.Height());
+    const int64_t n = static_cast<int64_t>(region.Rects().size());
+    FRaster.Charge(4 * n * n + 1);
+    if (FRaster.Exhausted()) return;
+    TMetaRegion inner = region;
+    for (const auto& [mx, my] : {std::pair{px, 0}, {-px, 0}, {0, py}, {0, -py}}) {
+        TMetaRegion moved = region;
+        moved.Offset(mx, my);
+        inner.Intersect(moved);
+    }
+    TMetaRegion frame = region;
+    frame.Subtract(inner);
+    PaintRegion(frame, 0x00F00021);
+}
+
 void TMetaCanvas::StretchDib(const TMetaDib& dib, double x, double y, double w, double h, double sx, double sy,
                              double sw, double sh, bool countFromBottom, TBlitMode mode) {
-    if (w == 0 || h == 0 || sw == 0 || sh == 0 || dib.Width <= 0 || dib.Height <= 0) return;
+    if (w == 0 || h == 0 || dib.Height <= 0) return;
     if (countFromBottom && dib.BottomUp) sy = dib.Height - sy - sh;
-    TAffine toLogical;
-    if (!FTransform.Invert(toLogical)) return;
-    const TAffine toSource = toLogical.Then(TAffine{sw / w, 0, 0, sh / h, sx - x * sw / w, sy - y * sh / h});
-    const TPointF quad[4] = {ToTarget({x, y}), ToTarget({x + w, y}), ToTarget({x + w, y + h}), ToTarget({x, y + h})};
+    ParallelogramDib(dib, {{x, y}, {x + w, y}, {x, y + h}}, sx, sy, sw, sh, mode);
+}
+
+void TMetaCanvas::ParallelogramDib(const TMetaDib& dib, const TPointF (&c)[3], double sx, double sy, double sw,
+                                   double sh, TBlitMode mode) {
+    if (sw == 0 || sh == 0 || dib.Width <= 0 || dib.Height <= 0) return;
+    // Source pixels to logical units, then on to the target; its inverse finds the source.
+    const double a = (c[1].X - c[0].X) / sw, b = (c[1].Y - c[0].Y) / sw;
+    const double cc = (c[2].X - c[0].X) / sh, d = (c[2].Y - c[0].Y) / sh;
+    const TAffine sourceToLogical{a, b, cc, d, c[0].X - a * sx - cc * sy, c[0].Y - b * sx - d * sy};
+    TAffine toSource;
+    if (!sourceToLogical.Then(FTransform).Invert(toSource)) return;
+    const TPointF far{c[1].X + c[2].X - c[0].X, c[1].Y + c[2].Y - c[0].Y};
+    const TPointF quad[4] = {ToTarget(c[0]), ToTarget(c[1]), ToTarget(far), ToTarget(c[2])};
     TMetaPaint brush;
     if (BrushPaint(brush)) mode.PatternColor = brush.Color;
     FRaster.StretchImage(dib, toSource, quad, sx, sy, sx + sw, sy + sh, mode);
+}
+
+// ---- text ----
+
+void TMetaCanvas::TextOut(const TMetaText& text) {
+    // In a path the platform would add the glyphs' outlines; they are left out here.
+    if (FInPath) return;
+    FRaster.Charge(16);
+    const double* rc = text.Rect;
+    if (text.HasRect && (text.Options & EtoOpaque)) {
+        TMetaPaint paint;
+        paint.Color = FState.BkColor & 0xFFFFFF;
+        TPolygonF rect = RectPoints(rc[0], rc[1], rc[2], rc[3]);
+        for (TPointF& p : rect) p = ToTarget(p);
+        FRaster.FillPolygons({rect}, false, paint);
+    }
+    if (text.Count == 0 || FRaster.Exhausted()) return;
+    const bool clipped = text.HasRect && (text.Options & EtoClipped);
+    if (clipped) {
+        TMetaRegion clip = CurrentClip();
+        clip.Intersect(LogicalRectToTarget(rc[0], rc[1], rc[2], rc[3]));
+        FRaster.Charge(static_cast<int64_t>(clip.Rects().size()) + 1);
+        FRaster.SetClip(std::make_shared<const TMetaRegion>(std::move(clip)));
+    }
+    const bool updatePosition = (FState.TextAlign & TaUpdateCp) != 0;
+    const TAffine& m = FTransform;
+    TTextFrame frame;
+    frame.Origin = ToTarget(updatePosition ? FState.Position : text.Reference);
+    // Text turns with the world transform but is never mirrored: a map that only flips an
+    // axis leaves it upright and reading to the right.
+    frame.Angle = m.B != 0 || m.C != 0 ? std::atan2(-m.B, m.A) : 0;
+    frame.AdvanceScale = std::hypot(m.A, m.B);
+    frame.HeightScale = std::hypot(m.C, m.D);
+    // A font of height 0 is 12 points on the reference device.
+    frame.DefaultHeight = 12.0 / 72 * 25.4 * FDevicePerMmY * std::hypot(FDeviceToTarget.C, FDeviceToTarget.D);
+    frame.Align = FState.TextAlign;
+    frame.CharExtra = FState.CharExtra;
+    frame.Color = FState.TextColor;
+    frame.Opaque = FState.Opaque;
+    frame.BkColor = FState.BkColor;
+    if (!FText) FText = std::make_unique<TMetaTextRenderer>(FFonts);
+    static const TMetaFont DefaultFont;
+    const TPointF moved = FText->Draw(FRaster, FState.Font ? *FState.Font : DefaultFont, text, frame);
+    TAffine inverse;
+    if (updatePosition && m.Invert(inverse)) {
+        const TPointF to{FState.Position.X + inverse.A * moved.X + inverse.C * moved.Y,
+                         FState.Position.Y + inverse.B * moved.X + inverse.D * moved.Y};
+        if (std::isfinite(to.X) && std::isfinite(to.Y)) FState.Position = to;
+    }
+    if (clipped) ApplyClip();
 }
 
 // ---- paths ----

@@ -10,13 +10,17 @@
 
 #include "metafile_dib.h"
 #include "metafile_raster.h"
+#include "metafile_text.h"
 
 enum TMapMode : int {
     mmText = 1, mmLoMetric = 2, mmHiMetric = 3, mmLoEnglish = 4, mmHiEnglish = 5, mmTwips = 6,
     mmIsotropic = 7, mmAnisotropic = 8
 };
 
-constexpr int PenStyleNull = 5;
+enum TPenStyle : int {
+    PenStyleSolid = 0, PenStyleDash = 1, PenStyleDot = 2, PenStyleDashDot = 3, PenStyleDashDotDot = 4,
+    PenStyleNull = 5, PenStyleInsideFrame = 6, PenStyleUser = 7, PenStyleAlternate = 8
+};
 constexpr int BrushStyleSolid = 0, BrushStyleNull = 1, BrushStyleHatched = 2, BrushStylePattern = 3;
 
 struct TMetaPen {
@@ -24,6 +28,8 @@ struct TMetaPen {
     double Width = 0;  // logical units; 0 draws one pixel wide
     TColor Color = 0;
     bool Cosmetic = false;  // one pixel wide whatever the width
+    bool Geometric = false;  // an extended pen that scales its dashes with its width
+    std::vector<double> UserStyle;  // dash and gap lengths of PenStyleUser
 };
 
 struct TMetaBrush {
@@ -54,6 +60,10 @@ struct TDCState {
     bool Clockwise = false;  // arc direction
     std::shared_ptr<const TMetaRegion> Clip;
     std::shared_ptr<const std::vector<TColor>> Palette;
+    std::shared_ptr<const TMetaFont> Font;  // null: the default font
+    TColor TextColor = 0;
+    uint32_t TextAlign = 0;
+    double CharExtra = 0;  // logical units between characters
 };
 
 // What a pie, chord, arc or ArcTo record draws of the ellipse.
@@ -66,8 +76,11 @@ public:
     static constexpr size_t MaxPathPoints = size_t{1} << 20;
 
     // deviceToTarget places the metafile's device units on the target; devicePerMm gives the
-    // device units in a millimetre, which the metric mapping modes need.
-    TMetaCanvas(TMetaRaster& raster, const TAffine& deviceToTarget, double devicePerMmX, double devicePerMmY);
+    // device units in a millimetre, which the metric mapping modes need. Text takes its
+    // fonts from `fonts`.
+    TMetaCanvas(TMetaRaster& raster, const TAffine& deviceToTarget, double devicePerMmX, double devicePerMmY,
+                TMetaFontSource& fonts = SystemFontSource());
+    ~TMetaCanvas();
 
     TDCState& State() { return FState; }
     TMetaRaster& Raster() { return FRaster; }
@@ -108,12 +121,26 @@ public:
     void ArcShape(TArcKind kind, double l, double t, double r, double b, TPointF start, TPointF end);
     void AngleArc(TPointF center, double radius, double startDegrees, double sweepDegrees);
     void SetPixel(TPointF p, TColor color);
+    // A triangle of logical corners shaded between the corners' colours (0 to 255 a channel).
+    void ShadeTriangle(const TPointF (&corners)[3], const double (&rgb)[3][3]);
     // Pattern-only raster operations over a logical rectangle.
     void PatBlt(double x, double y, double w, double h, uint32_t rop);
+    // The same over a region in target pixels.
+    void PaintRegion(const TMetaRegion& region, uint32_t rop);
+    // Paints the brush along the inside of a region's border, w by h logical units thick.
+    void FrameRegion(const TMetaRegion& region, double w, double h);
     // Draws a bitmap's source rectangle into a logical destination rectangle. countFromBottom:
     // source rows count from the bottom of a bottom-up bitmap (the DIB records' convention).
     void StretchDib(const TMetaDib& dib, double x, double y, double w, double h, double sx, double sy, double sw,
                     double sh, bool countFromBottom, TBlitMode mode);
+    // Draws a bitmap's source rectangle (rows top-down) onto the parallelogram whose corners
+    // for the source's top left, top right and bottom left are given in logical units.
+    void ParallelogramDib(const TMetaDib& dib, const TPointF (&corners)[3], double sx, double sy, double sw,
+                          double sh, TBlitMode mode);
+
+    // A string of a text record in the current font, colours and alignment; the opaque
+    // rectangle fills even without a string or a font.
+    void TextOut(const TMetaText& text);
 
     // Paths.
     void BeginPath();
@@ -161,7 +188,11 @@ private:
     void Fill(const std::vector<TFigure>& figures);
     void DrawPath(bool fill, bool stroke);
     double PenWidth() const;
+    // The pen's dash and gap lengths in pixels for a line of this width; empty when solid.
+    std::vector<double> PenDashes(double width) const;
     TMetaPaint PenPaint() const;
+    // The paint of a pattern-only raster operation; false when it paints nothing.
+    bool RopPaint(uint32_t rop, TMetaPaint& paint) const;
     bool BrushPaint(TMetaPaint& paint) const;
     int EllipseSegments(double rx, double ry) const;
     TPolygonF EllipseArc(double cx, double cy, double rx, double ry, double from, double sweep) const;
@@ -183,4 +214,6 @@ private:
     bool FFigureOpen = false;
     std::vector<TFigure> FPath;
     size_t FPathPoints = 0;  // points held by FPath; a path holds at most MaxPathPoints
+    TMetaFontSource& FFonts;
+    std::unique_ptr<TMetaTextRenderer> FText;  // made by the first string
 };

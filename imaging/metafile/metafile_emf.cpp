@@ -12,23 +12,29 @@ enum : uint32_t {
     EMR_POLYLINETO = 6, EMR_POLYPOLYLINE = 7, EMR_POLYPOLYGON = 8, EMR_SETWINDOWEXTEX = 9,
     EMR_SETWINDOWORGEX = 10, EMR_SETVIEWPORTEXTEX = 11, EMR_SETVIEWPORTORGEX = 12, EMR_EOF = 14,
     EMR_SETPIXELV = 15, EMR_SETMAPMODE = 17, EMR_SETBKMODE = 18, EMR_SETPOLYFILLMODE = 19, EMR_SETROP2 = 20,
-    EMR_SETBKCOLOR = 25, EMR_OFFSETCLIPRGN = 26, EMR_MOVETOEX = 27, EMR_EXCLUDECLIPRECT = 29,
-    EMR_INTERSECTCLIPRECT = 30, EMR_SCALEVIEWPORTEXTEX = 31, EMR_SCALEWINDOWEXTEX = 32, EMR_SAVEDC = 33,
-    EMR_RESTOREDC = 34, EMR_SETWORLDTRANSFORM = 35, EMR_MODIFYWORLDTRANSFORM = 36, EMR_SELECTOBJECT = 37,
-    EMR_CREATEPEN = 38, EMR_CREATEBRUSHINDIRECT = 39, EMR_DELETEOBJECT = 40, EMR_ANGLEARC = 41, EMR_ELLIPSE = 42,
-    EMR_RECTANGLE = 43, EMR_ROUNDRECT = 44, EMR_ARC = 45, EMR_CHORD = 46, EMR_PIE = 47, EMR_SELECTPALETTE = 48,
-    EMR_CREATEPALETTE = 49, EMR_LINETO = 54, EMR_ARCTO = 55, EMR_POLYDRAW = 56, EMR_SETARCDIRECTION = 57,
-    EMR_BEGINPATH = 59, EMR_ENDPATH = 60, EMR_CLOSEFIGURE = 61, EMR_FILLPATH = 62, EMR_STROKEANDFILLPATH = 63,
-    EMR_STROKEPATH = 64, EMR_SELECTCLIPPATH = 67, EMR_ABORTPATH = 68, EMR_FILLRGN = 71, EMR_INVERTRGN = 73,
-    EMR_PAINTRGN = 74, EMR_EXTSELECTCLIPRGN = 75, EMR_BITBLT = 76, EMR_STRETCHBLT = 77,
-    EMR_SETDIBITSTODEVICE = 80, EMR_STRETCHDIBITS = 81, EMR_POLYBEZIER16 = 85, EMR_POLYGON16 = 86,
-    EMR_POLYLINE16 = 87, EMR_POLYBEZIERTO16 = 88, EMR_POLYLINETO16 = 89, EMR_POLYPOLYLINE16 = 90,
-    EMR_POLYPOLYGON16 = 91, EMR_POLYDRAW16 = 92, EMR_CREATEMONOBRUSH = 93, EMR_CREATEDIBPATTERNBRUSHPT = 94,
-    EMR_EXTCREATEPEN = 95, EMR_ALPHABLEND = 114, EMR_TRANSPARENTBLT = 116, EMR_GRADIENTFILL = 118,
+    EMR_SETTEXTALIGN = 22, EMR_SETTEXTCOLOR = 24, EMR_SETBKCOLOR = 25, EMR_OFFSETCLIPRGN = 26,
+    EMR_MOVETOEX = 27, EMR_EXCLUDECLIPRECT = 29, EMR_INTERSECTCLIPRECT = 30, EMR_SCALEVIEWPORTEXTEX = 31,
+    EMR_SCALEWINDOWEXTEX = 32, EMR_SAVEDC = 33, EMR_RESTOREDC = 34, EMR_SETWORLDTRANSFORM = 35,
+    EMR_MODIFYWORLDTRANSFORM = 36, EMR_SELECTOBJECT = 37, EMR_CREATEPEN = 38, EMR_CREATEBRUSHINDIRECT = 39,
+    EMR_DELETEOBJECT = 40, EMR_ANGLEARC = 41, EMR_ELLIPSE = 42, EMR_RECTANGLE = 43, EMR_ROUNDRECT = 44,
+    EMR_ARC = 45, EMR_CHORD = 46, EMR_PIE = 47, EMR_SELECTPALETTE = 48, EMR_CREATEPALETTE = 49, EMR_LINETO = 54,
+    EMR_ARCTO = 55, EMR_POLYDRAW = 56, EMR_SETARCDIRECTION = 57, EMR_BEGINPATH = 59, EMR_ENDPATH = 60,
+    EMR_CLOSEFIGURE = 61, EMR_FILLPATH = 62, EMR_STROKEANDFILLPATH = 63, EMR_STROKEPATH = 64,
+    EMR_SELECTCLIPPATH = 67, EMR_ABORTPATH = 68, EMR_FILLRGN = 71, EMR_FRAMERGN = 72, EMR_INVERTRGN = 73,
+    EMR_PAINTRGN = 74, EMR_EXTSELECTCLIPRGN = 75, EMR_BITBLT = 76, EMR_STRETCHBLT = 77, EMR_MASKBLT = 78,
+    EMR_PLGBLT = 79, EMR_SETDIBITSTODEVICE = 80, EMR_STRETCHDIBITS = 81, EMR_EXTCREATEFONTINDIRECTW = 82,
+    EMR_EXTTEXTOUTA = 83, EMR_EXTTEXTOUTW = 84, EMR_POLYBEZIER16 = 85, EMR_POLYGON16 = 86, EMR_POLYLINE16 = 87,
+    EMR_POLYBEZIERTO16 = 88, EMR_POLYLINETO16 = 89, EMR_POLYPOLYLINE16 = 90, EMR_POLYPOLYGON16 = 91,
+    EMR_POLYDRAW16 = 92, EMR_CREATEMONOBRUSH = 93, EMR_CREATEDIBPATTERNBRUSHPT = 94, EMR_EXTCREATEPEN = 95,
+    EMR_POLYTEXTOUTA = 96, EMR_POLYTEXTOUTW = 97, EMR_SMALLTEXTOUT = 108, EMR_ALPHABLEND = 114,
+    EMR_TRANSPARENTBLT = 116, EMR_GRADIENTFILL = 118,
 };
 
 constexpr uint32_t StockObjectFlag = 0x80000000u;
 constexpr size_t MaxHandles = 65536;
+constexpr uint32_t MaxUserStyleEntries = 16;
+constexpr uint32_t EtoNoRect = 0x100, EtoSmallChars = 0x200;
+constexpr size_t EmrTextSize = 40;
 
 class TEmfPlayer {
 public:
@@ -46,11 +52,17 @@ private:
         if (TMetaObject* o = Object(index)) *o = std::move(object);
     }
     void Select(uint32_t index);
+    // Selects a brush for one record; false when the index names no brush.
+    bool UseBrush(uint32_t index);
     void PolyPoly(const TRecordView& r, bool wide, bool polygons);
     TMetaRegion RegionOf(const TRecordView& r, size_t offset, size_t size) const;
     bool Dib(const TRecordView& r, size_t infoAt, size_t bitsAt, uint32_t usage, TMetaDib& dib) const;
     void Blit(const TRecordView& r, uint32_t type);
     void GradientFill(const TRecordView& r);
+    // The string described at `at`: reference point, count, string offset, options,
+    // rectangle and advances offset.
+    TMetaText Text(const TRecordView& r, size_t at, bool wide) const;
+    void SmallText(const TRecordView& r);
     std::vector<TColor> Palette() const { return FState.Palette ? *FState.Palette : std::vector<TColor>{}; }
 
     TMetaCanvas& FCanvas;
@@ -70,16 +82,30 @@ TPolygonF TEmfPlayer::Points(const TRecordView& r, size_t offset, size_t count, 
     return pts;
 }
 
+TMetaPen StockPen(int style, TColor color) {
+    TMetaPen pen;
+    pen.Style = style;
+    pen.Color = color;
+    pen.Cosmetic = true;
+    return pen;
+}
+
 void TEmfPlayer::Select(uint32_t index) {
     if (index & StockObjectFlag) {
         const uint32_t stock = index & ~StockObjectFlag;
         static constexpr TColor Grays[5] = {0xFFFFFF, 0xC0C0C0, 0x808080, 0x404040, 0x000000};
         if (stock <= 4 || stock == 18) FState.Brush = MakeBrush(BrushStyleSolid, stock == 18 ? 0xFFFFFF : Grays[stock]);
         else if (stock == 5) FState.Brush = MakeBrush(BrushStyleNull, 0);
-        else if (stock == 6) FState.Pen = TMetaPen{0, 0, 0xFFFFFF, true};
-        else if (stock == 7 || stock == 19) FState.Pen = TMetaPen{0, 0, 0, true};
-        else if (stock == 8) FState.Pen = TMetaPen{PenStyleNull, 0, 0, true};
+        else if (stock == 6) FState.Pen = StockPen(PenStyleSolid, 0xFFFFFF);
+        else if (stock == 7 || stock == 19) FState.Pen = StockPen(PenStyleSolid, 0);
+        else if (stock == 8) FState.Pen = StockPen(PenStyleNull, 0);
         else if (stock == 15) FState.Palette.reset();
+        else if (stock >= 10 && stock <= 17) {
+            // The fixed-pitch stock fonts (OEM, ANSI and system fixed) and the proportional ones.
+            auto font = std::make_shared<TMetaFont>();
+            if (stock == 10 || stock == 11 || stock == 16) font->Face = "Courier New";
+            FState.Font = std::move(font);
+        }
         return;
     }
     const TMetaObject* o = Object(index);
@@ -88,8 +114,22 @@ void TEmfPlayer::Select(uint32_t index) {
         case TMetaObject::okPen: FState.Pen = o->Pen; break;
         case TMetaObject::okBrush: FState.Brush = o->Brush; break;
         case TMetaObject::okPalette: FState.Palette = o->Palette; break;
+        case TMetaObject::okFont: FState.Font = o->Font; break;
         default: break;
     }
+}
+
+bool TEmfPlayer::UseBrush(uint32_t index) {
+    if (index & StockObjectFlag) {
+        const uint32_t stock = index & ~StockObjectFlag;
+        if (stock > 5 && stock != 18) return false;
+        Select(index);
+        return true;
+    }
+    const TMetaObject* o = Object(index);
+    if (!o || o->Kind != TMetaObject::okBrush) return false;
+    FState.Brush = o->Brush;
+    return true;
 }
 
 void TEmfPlayer::PolyPoly(const TRecordView& r, bool wide, bool polygons) {
@@ -169,6 +209,33 @@ void TEmfPlayer::Blit(const TRecordView& r, uint32_t type) {
             FCanvas.StretchDib(dib, x, y, size.X, size.Y, r.S32(32), r.S32(36), r.S32(40), r.S32(44), true, mode);
             return;
         }
+        case EMR_MASKBLT: {
+            // Where the mask is dark, the background operation in the rop's top byte applies.
+            if (!Dib(r, 84, 92, r.U32(80), dib)) return;
+            mode.Rop = r.U32(40);
+            mode.BackRop = static_cast<uint8_t>(mode.Rop >> 24);
+            TMetaDib mask;
+            if (Dib(r, 112, 120, r.U32(108), mask)) {
+                mode.Mask = &mask;
+                mode.MaskOffset = {double(r.S32(100)) - r.S32(44), double(r.S32(104)) - r.S32(48)};
+            }
+            FCanvas.StretchDib(dib, x, y, r.S32(32), r.S32(36), r.S32(44), r.S32(48), r.S32(32), r.S32(36), false,
+                               mode);
+            return;
+        }
+        case EMR_PLGBLT: {
+            if (!Dib(r, 96, 104, r.U32(92), dib)) return;
+            const TPointF corners[3] = {{x, y}, {double(r.S32(32)), double(r.S32(36))},
+                                        {double(r.S32(40)), double(r.S32(44))}};
+            const double sx = r.S32(48), sy = r.S32(52);
+            TMetaDib mask;
+            if (Dib(r, 124, 132, r.U32(120), mask)) {
+                mode.Mask = &mask;
+                mode.MaskOffset = {double(r.S32(112)) - sx, double(r.S32(116)) - sy};
+            }
+            FCanvas.ParallelogramDib(dib, corners, sx, sy, r.S32(56), r.S32(60), mode);
+            return;
+        }
         case EMR_ALPHABLEND:
         case EMR_TRANSPARENTBLT: {
             if (!Dib(r, 84, 92, r.U32(80), dib)) return;
@@ -189,11 +256,54 @@ void TEmfPlayer::Blit(const TRecordView& r, uint32_t type) {
     }
 }
 
+TMetaText TEmfPlayer::Text(const TRecordView& r, size_t at, bool wide) const {
+    TMetaText t;
+    t.Reference = {double(r.S32(at)), double(r.S32(at + 4))};
+    const uint32_t count = r.U32(at + 8), offString = r.U32(at + 12), offDx = r.U32(at + 36);
+    t.Options = r.U32(at + 16);
+    t.HasRect = true;
+    for (size_t k = 0; k < 4; ++k) t.Rect[k] = r.S32(at + 20 + 4 * k);
+    t.Wide = wide;
+    if (count == 0) return t;
+    const size_t unit = wide ? 2 : 1;
+    if (count > r.Size() / unit) throw TMalformedRecord{};
+    t.Chars = r.Bytes(offString, count * unit);
+    t.Count = count;
+    // Advances that do not fit the record are left out: the font's own take their place.
+    const size_t step = t.Options & EtoPdy ? 8 : 4;
+    if (offDx != 0 && count <= r.Size() / step && r.Has(offDx, count * step)) {
+        t.Advances = r.Bytes(offDx, count * step);
+        t.AdvanceBytes = static_cast<int>(step);
+    }
+    return t;
+}
+
+void TEmfPlayer::SmallText(const TRecordView& r) {
+    TMetaText t;
+    t.Reference = {double(r.S32(8)), double(r.S32(12))};
+    const uint32_t count = r.U32(16);
+    t.Options = r.U32(20);
+    size_t at = 36;
+    if (!(t.Options & EtoNoRect)) {
+        t.HasRect = true;
+        for (size_t k = 0; k < 4; ++k) t.Rect[k] = r.S32(at + 4 * k);
+        at += 16;
+    }
+    t.Wide = !(t.Options & EtoSmallChars);
+    const size_t unit = t.Wide ? 2 : 1;
+    if (count > r.Size() / unit) throw TMalformedRecord{};
+    t.Chars = r.Bytes(at, count * unit);
+    t.Count = count;
+    FCanvas.TextOut(t);
+}
+
 void TEmfPlayer::GradientFill(const TRecordView& r) {
     const uint32_t vertices = r.U32(24), count = r.U32(28), mode = r.U32(32);
-    if (mode > 1) return;  // triangle meshes are not drawn
-    if (vertices > r.Size() / 16 || count > r.Size() / 8) throw TMalformedRecord{};
-    r.Bytes(36, size_t{vertices} * 16 + size_t{count} * 8);
+    if (mode > 2) return;
+    // Rectangles name two vertices, triangles three.
+    const size_t corners = mode == 2 ? 3 : 2;
+    if (vertices > r.Size() / 16 || count > r.Size() / (4 * corners)) throw TMalformedRecord{};
+    r.Bytes(36, size_t{vertices} * 16 + size_t{count} * 4 * corners);
     auto vertex = [&](uint32_t i, double& vx, double& vy, double rgb[3]) {
         if (i >= vertices) throw TMalformedRecord{};
         const size_t o = 36 + 16 * size_t{i};
@@ -204,7 +314,15 @@ void TEmfPlayer::GradientFill(const TRecordView& r) {
     const TMetaPen savedPen = FState.Pen;
     FState.Pen.Style = PenStyleNull;
     for (uint32_t g = 0; g < count && !FCanvas.Exhausted(); ++g) {
-        const size_t o = 36 + 16 * size_t{vertices} + 8 * size_t{g};
+        const size_t o = 36 + 16 * size_t{vertices} + 4 * corners * size_t{g};
+        if (mode == 2) {
+            TPointF p[3];
+            double rgb[3][3];
+            for (size_t k = 0; k < 3; ++k) vertex(r.U32(o + 4 * k), p[k].X, p[k].Y, rgb[k]);
+            FCanvas.Raster().Charge(16);
+            FCanvas.ShadeTriangle(p, rgb);
+            continue;
+        }
         double x0, y0, x1, y1, c0[3], c1[3];
         vertex(r.U32(o), x0, y0, c0);
         vertex(r.U32(o + 4), x1, y1, c1);
@@ -280,6 +398,8 @@ void TEmfPlayer::Play(uint32_t type, const TRecordView& r) {
             if (r.U32(8) >= 1 && r.U32(8) <= 16) FState.Rop2 = static_cast<int>(r.U32(8));
             break;
         case EMR_SETBKCOLOR: FState.BkColor = ResolveColor(r.U32(8), FState); break;
+        case EMR_SETTEXTCOLOR: FState.TextColor = ResolveColor(r.U32(8), FState); break;
+        case EMR_SETTEXTALIGN: FState.TextAlign = r.U32(8); break;
         case EMR_SETARCDIRECTION: FState.Clockwise = r.U32(8) == 2; break;
         case EMR_SETPIXELV: c.SetPixel(point(8), ResolveColor(r.U32(16), FState)); break;
         case EMR_MOVETOEX: c.MoveTo(point(8)); break;
@@ -314,7 +434,13 @@ void TEmfPlayer::Play(uint32_t type, const TRecordView& r) {
             const uint32_t style = r.U32(28);
             o.Pen.Style = r.U32(36) == BrushStyleNull ? PenStyleNull : static_cast<int>(style & 0xF);
             o.Pen.Cosmetic = (style & 0xF0000) == 0;
+            o.Pen.Geometric = !o.Pen.Cosmetic;
             o.Pen.Width = r.U32(32);
+            if (o.Pen.Style == PenStyleUser) {
+                // At most 16 entries make a style; a longer list is cut there.
+                const uint32_t entries = std::min<uint32_t>(r.U32(48), MaxUserStyleEntries);
+                for (uint32_t i = 0; i < entries; ++i) o.Pen.UserStyle.push_back(r.U32(52 + 4 * size_t{i}));
+            }
             o.Pen.Color = ResolveColor(r.U32(40), FState);
             Store(r.U32(8), std::move(o));
             break;
@@ -344,6 +470,18 @@ void TEmfPlayer::Play(uint32_t type, const TRecordView& r) {
             Store(r.U32(8), PaletteObject(r, 14));
             break;
         }
+        case EMR_EXTCREATEFONTINDIRECTW: Store(r.U32(8), FontObject(r, 12, true)); break;
+        case EMR_EXTTEXTOUTA:
+        case EMR_EXTTEXTOUTW: c.TextOut(Text(r, 36, type == EMR_EXTTEXTOUTW)); break;
+        case EMR_POLYTEXTOUTA:
+        case EMR_POLYTEXTOUTW: {
+            const uint32_t strings = r.U32(36);
+            if (strings > r.Size() / EmrTextSize) throw TMalformedRecord{};
+            for (uint32_t i = 0; i < strings && !c.Exhausted(); ++i)
+                c.TextOut(Text(r, 40 + EmrTextSize * i, type == EMR_POLYTEXTOUTW));
+            break;
+        }
+        case EMR_SMALLTEXTOUT: SmallText(r); break;
         case EMR_ANGLEARC: c.AngleArc(point(8), r.U32(16), r.F32(20), r.F32(24)); break;
         case EMR_ELLIPSE: c.Ellipse(r.S32(8), r.S32(12), r.S32(16), r.S32(20)); break;
         case EMR_RECTANGLE: c.Rectangle(r.S32(8), r.S32(12), r.S32(16), r.S32(20)); break;
@@ -379,30 +517,14 @@ void TEmfPlayer::Play(uint32_t type, const TRecordView& r) {
         }
         case EMR_FILLRGN:
         case EMR_PAINTRGN:
-        case EMR_INVERTRGN: {
-            const TMetaRegion region = RegionOf(r, type == EMR_FILLRGN ? 32 : 28, r.U32(24));
+        case EMR_INVERTRGN:
+        case EMR_FRAMERGN: {
+            const size_t at = type == EMR_FRAMERGN ? 40 : type == EMR_FILLRGN ? 32 : 28;
+            const TMetaRegion region = RegionOf(r, at, r.U32(24));
             const TMetaBrush savedBrush = FState.Brush;
-            uint32_t rop = type == EMR_INVERTRGN ? 0x00550009 : 0x00F00021;
-            if (type == EMR_FILLRGN) {
-                const uint32_t index = r.U32(28);
-                const TMetaObject* o = Object(index);
-                if (index & StockObjectFlag) {
-                    const TMetaPen pen = FState.Pen;
-                    Select(index);
-                    FState.Pen = pen;
-                } else if (o && o->Kind == TMetaObject::okBrush) {
-                    FState.Brush = o->Brush;
-                } else {
-                    break;
-                }
-            }
-            TAffine toLogical;
-            if (c.Transform().Invert(toLogical))
-                for (const TRect& rc : region.Rects()) {
-                    const TPointF a = toLogical.Apply({double(rc.Left), double(rc.Top)});
-                    const TPointF b = toLogical.Apply({double(rc.Right), double(rc.Bottom)});
-                    c.PatBlt(a.X, a.Y, b.X - a.X, b.Y - a.Y, rop);
-                }
+            if ((type == EMR_FILLRGN || type == EMR_FRAMERGN) && !UseBrush(r.U32(28))) break;
+            if (type == EMR_FRAMERGN) c.FrameRegion(region, r.S32(32), r.S32(36));
+            else c.PaintRegion(region, type == EMR_INVERTRGN ? 0x00550009 : 0x00F00021);
             FState.Brush = savedBrush;
             break;
         }
@@ -410,10 +532,12 @@ void TEmfPlayer::Play(uint32_t type, const TRecordView& r) {
         case EMR_STRETCHBLT:
         case EMR_STRETCHDIBITS:
         case EMR_SETDIBITSTODEVICE:
+        case EMR_MASKBLT:
+        case EMR_PLGBLT:
         case EMR_ALPHABLEND:
         case EMR_TRANSPARENTBLT: Blit(r, type); break;
         case EMR_GRADIENTFILL: GradientFill(r); break;
-        default: break;  // text, comments, colour management and the like draw nothing here
+        default: break;  // comments, colour management and the like draw nothing here
     }
 }
 

@@ -49,11 +49,12 @@ private:
 
 // One entry of a metafile's object table.
 struct TMetaObject {
-    enum TKind { okEmpty, okPen, okBrush, okPalette, okRegion, okOther } Kind = okEmpty;
+    enum TKind { okEmpty, okPen, okBrush, okPalette, okRegion, okFont, okOther } Kind = okEmpty;
     TMetaPen Pen;
     TMetaBrush Brush;
     std::shared_ptr<const std::vector<TColor>> Palette;
     std::shared_ptr<const TMetaRegion> Region;
+    std::shared_ptr<const TMetaFont> Font;
 };
 
 // No drawing replays more records than this, whatever the file says.
@@ -66,6 +67,11 @@ TColor ResolveColor(uint32_t colorRef, const TDCState& state);
 // A logical palette object: a 16-bit entry count at countOffset, then four bytes an entry
 // (red, green, blue, flags) from countOffset + 2.
 TMetaObject PaletteObject(const TRecordView& r, size_t countOffset);
+
+// A logical font object: height, width, escapement, orientation and weight of 4 bytes each
+// (wide, EMF) or 2 (WMF) from `at`, then the italic, underline, strike-out and character set
+// bytes, four more, and the face name of 32 characters, UTF-16 (wide) or 8-bit.
+TMetaObject FontObject(const TRecordView& r, size_t at, bool wide);
 
 // Replays the records that follow a WMF header (data starts at the first record).
 void PlayWmf(const uint8_t* data, size_t size, uint16_t objectCount, TMetaCanvas& canvas);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -395,42 +396,77 @@ void TMetaRaster::Plot(int32_t x, int32_t y, const TMetaPaint& paint) {
     ForClippedSpans(y, x, x + 1, [&](int32_t a, int32_t b) { PaintSpan(y, a, b, paint); });
 }
 
-void TMetaRaster::Hairline(TPointF a, TPointF b, const TMetaPaint& paint) {
-    // Cut to a margin around the bounds so that the steps below stay few and in integer range.
-    if (!ClipSegment(a, b, FBounds.Left - 2.0, FBounds.Top - 2.0, FBounds.Right + 2.0, FBounds.Bottom + 2.0)) return;
+// Where a line stands in its dash pattern: the entry it is in (even entries are dashes) and
+// how much of that entry is left, never zero.
+class TMetaRaster::TDashWalk {
+public:
+    // dashes must be non-negative with a positive sum.
+    explicit TDashWalk(const std::vector<double>& dashes) : FDashes(dashes) {
+        for (double d : dashes) FPeriod += d;
+        FLeft = dashes[0];
+        Settle();
+    }
+    bool On() const { return FIndex % 2 == 0; }
+    double Left() const { return FLeft; }
+    void Advance(double length) {
+        if (!(length > 0)) return;
+        // Whole periods change nothing, however far a line runs outside the picture.
+        if (length >= FLeft + FPeriod) length = FLeft + std::fmod(length - FLeft, FPeriod);
+        while (length > FLeft) {
+            length -= FLeft;
+            Next();
+        }
+        FLeft -= length;
+        Settle();
+    }
+
+private:
+    void Next() {
+        FIndex = (FIndex + 1) % FDashes.size();
+        FLeft = FDashes[FIndex];
+    }
+    void Settle() {
+        while (!(FLeft > 1e-9)) Next();
+    }
+
+    const std::vector<double>& FDashes;
+    double FPeriod = 0;
+    size_t FIndex = 0;
+    double FLeft = 0;
+};
+
+void TMetaRaster::Hairline(TPointF a, TPointF b, const TMetaPaint& paint, TDashWalk* dash) {
+    const TPointF fullA = a, fullB = b;
+    // Pixel steps between two points, as a hairline counts them.
+    auto steps = [](TPointF p, TPointF q) {
+        return std::max(std::fabs(std::floor(q.X) - std::floor(p.X)), std::fabs(std::floor(q.Y) - std::floor(p.Y)));
+    };
+    // Cut to a margin around the bounds so that the steps below stay few and in integer range;
+    // a dash pattern still moves on by the steps cut away.
+    if (!ClipSegment(a, b, FBounds.Left - 2.0, FBounds.Top - 2.0, FBounds.Right + 2.0, FBounds.Bottom + 2.0)) {
+        if (dash) dash->Advance(steps(fullA, fullB));
+        return;
+    }
+    if (dash) dash->Advance(steps(fullA, a));
     int32_t x0 = static_cast<int32_t>(std::floor(a.X)), y0 = static_cast<int32_t>(std::floor(a.Y));
     const int32_t x1 = static_cast<int32_t>(std::floor(b.X)), y1 = static_cast<int32_t>(std::floor(b.Y));
     const int32_t dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
     const int32_t sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
     int64_t err = int64_t{dx} + dy;
     while (x0 != x1 || y0 != y1) {
-        Plot(x0, y0, paint);
+        if (!dash || dash->On()) Plot(x0, y0, paint);
+        if (dash) dash->Advance(1);
         if (Exhausted()) return;
         const int64_t e2 = 2 * err;
         if (e2 >= dy) err += dy, x0 += sx;
         if (e2 <= dx) err += dx, y0 += sy;
     }
+    if (dash) dash->Advance(steps(b, fullB));
 }
 
-void TMetaRaster::StrokePolyline(const TPolygonF& points, bool closed, double width, const TMetaPaint& paint) {
-    // A line's pixel centres sit half a pixel from the coordinate grid that fills use.
-    TPolygonF pts;
-    pts.reserve(points.size());
-    for (const TPointF& p : points) {
-        if (!Finite(p)) return;
-        TPointF q{p.X + 0.5, p.Y + 0.5};
-        if (pts.empty() || q.X != pts.back().X || q.Y != pts.back().Y) pts.push_back(q);
-    }
-    if (closed && pts.size() > 1 && pts.front().X == pts.back().X && pts.front().Y == pts.back().Y) pts.pop_back();
-    if (pts.empty() || Exhausted()) return;
-    const size_t segments = closed && pts.size() > 2 ? pts.size() : pts.size() - 1;
-    if (width < 1.5) {
-        for (size_t i = 0; i < segments && !Exhausted(); ++i) Hairline(pts[i], pts[(i + 1) % pts.size()], paint);
-        return;
-    }
+void TMetaRaster::AddStrokePieces(const TPolygonF& pts, size_t segments, double width, bool caps,
+                                  std::vector<TPolygonF>& pieces) {
     const double half = width / 2;
-    std::vector<TPolygonF> pieces;
-    pieces.reserve(segments + (width >= 3 || pts.size() == 1 ? pts.size() : 0));
     for (size_t i = 0; i < segments; ++i) {
         const TPointF p = pts[i], q = pts[(i + 1) % pts.size()];
         const double len = std::hypot(q.X - p.X, q.Y - p.Y);
@@ -442,8 +478,136 @@ void TMetaRaster::StrokePolyline(const TPolygonF& points, bool closed, double wi
     }
     // Round joins and caps; below three pixels they do not show.
     if (width >= 3 || pts.size() == 1)
-        for (const TPointF& p : pts) pieces.push_back(Disc(p, half));
+        for (size_t i = 0; i < pts.size(); ++i)
+            if (caps || (i > 0 && i + 1 < pts.size())) pieces.push_back(Disc(pts[i], half));
+}
+
+void TMetaRaster::DashedStroke(const TPolygonF& pts, size_t segments, double width, const TMetaPaint& paint,
+                               const std::vector<double>& dashes) {
+    TDashWalk walk(dashes);
+    // Only the part of a segment near the picture is cut into dashes; the rest moves the
+    // pattern on.
+    const double margin = width + 2;
+    const double left = FBounds.Left - margin, top = FBounds.Top - margin;
+    const double right = FBounds.Right + margin, bottom = FBounds.Bottom + margin;
+    std::vector<TPolygonF> pieces;
+    TPolygonF run;
+    auto flush = [&] {
+        if (run.size() >= 2) AddStrokePieces(run, run.size() - 1, width, false, pieces);
+        run.clear();
+    };
+    for (size_t i = 0; i < segments && !Exhausted(); ++i) {
+        const TPointF p = pts[i], q = pts[(i + 1) % pts.size()];
+        const double len = std::hypot(q.X - p.X, q.Y - p.Y);
+        if (!(len > 0) || !std::isfinite(len)) continue;
+        TPointF a = p, b = q;
+        if (!ClipSegment(a, b, left, top, right, bottom)) {
+            flush();
+            walk.Advance(len);
+            continue;
+        }
+        const double from = std::hypot(a.X - p.X, a.Y - p.Y), to = std::hypot(b.X - p.X, b.Y - p.Y);
+        const double ux = (q.X - p.X) / len, uy = (q.Y - p.Y) / len;
+        if (from > 0) {
+            flush();
+            walk.Advance(from);
+        }
+        for (double at = from; at < to && !Exhausted();) {
+            const bool on = walk.On();
+            const double step = std::min(walk.Left(), to - at);
+            if (on) {
+                if (run.empty()) run.push_back({p.X + ux * at, p.Y + uy * at});
+                run.push_back({p.X + ux * (at + step), p.Y + uy * (at + step)});
+            }
+            walk.Advance(step);
+            at += step;
+            ++FWork;
+            if (on && !walk.On()) flush();
+        }
+        if (to < len) {
+            flush();
+            walk.Advance(len - to);
+        }
+    }
+    flush();
     FillPolygons(pieces, true, paint);
+}
+
+void TMetaRaster::StrokePolyline(const TPolygonF& points, bool closed, double width, const TMetaPaint& paint,
+                                 const std::vector<double>& dashes) {
+    // A line's pixel centres sit half a pixel from the coordinate grid that fills use.
+    TPolygonF pts;
+    pts.reserve(points.size());
+    for (const TPointF& p : points) {
+        if (!Finite(p)) return;
+        TPointF q{p.X + 0.5, p.Y + 0.5};
+        if (pts.empty() || q.X != pts.back().X || q.Y != pts.back().Y) pts.push_back(q);
+    }
+    if (closed && pts.size() > 1 && pts.front().X == pts.back().X && pts.front().Y == pts.back().Y) pts.pop_back();
+    if (pts.empty() || Exhausted()) return;
+    const size_t segments = closed && pts.size() > 2 ? pts.size() : pts.size() - 1;
+    double period = 0;
+    for (double d : dashes) period += d;
+    const bool dashed = period > 0 && segments > 0;
+    if (width < 1.5) {
+        std::optional<TDashWalk> walk;
+        if (dashed) walk.emplace(dashes);
+        for (size_t i = 0; i < segments && !Exhausted(); ++i)
+            Hairline(pts[i], pts[(i + 1) % pts.size()], paint, walk ? &*walk : nullptr);
+        return;
+    }
+    if (dashed) {
+        DashedStroke(pts, segments, width, paint, dashes);
+        return;
+    }
+    std::vector<TPolygonF> pieces;
+    pieces.reserve(segments + (width >= 3 || pts.size() == 1 ? pts.size() : 0));
+    AddStrokePieces(pts, segments, width, true, pieces);
+    FillPolygons(pieces, true, paint);
+}
+
+void TMetaRaster::ShadeTriangle(const TPointF (&c)[3], const double (&rgb)[3][3]) {
+    if (Exhausted()) return;
+    const double e1x = c[1].X - c[0].X, e1y = c[1].Y - c[0].Y, e2x = c[2].X - c[0].X, e2y = c[2].Y - c[0].Y;
+    const double det = e1x * e2y - e2x * e1y;
+    if (det == 0 || !std::isfinite(det)) return;
+    Scan({TPolygonF{c[0], c[1], c[2]}}, false, [&](int32_t y, int32_t x0, int32_t x1) {
+        ForClippedSpans(y, x0, x1, [&](int32_t a, int32_t b) {
+            FWork += b - a;
+            if (Exhausted()) return;
+            for (int32_t x = a; x < b; ++x) {
+                // The pixel centre's weights for the second and third corner.
+                const double px = x + 0.5 - c[0].X, py = y + 0.5 - c[0].Y;
+                const double w1 = (px * e2y - py * e2x) / det, w2 = (py * e1x - px * e1y) / det;
+                uint8_t v[3];
+                for (int k = 0; k < 3; ++k)
+                    v[k] = static_cast<uint8_t>(
+                        std::clamp((1 - w1 - w2) * rgb[0][k] + w1 * rgb[1][k] + w2 * rgb[2][k] + 0.5, 0.0, 255.0));
+                Write(x, y, RGBColor(v[0], v[1], v[2]));
+            }
+        });
+    });
+}
+
+void TMetaRaster::BlendSpan(int32_t y, int32_t x, int32_t length, uint8_t coverage, TColor color) {
+    if (coverage == 0 || length <= 0 || Exhausted()) return;
+    const int32_t end = static_cast<int32_t>(std::min<int64_t>(int64_t{x} + length, INT32_MAX));
+    ForClippedSpans(y, x, end, [&](int32_t a, int32_t b) {
+        FWork += b - a;
+        if (Exhausted()) return;
+        for (int32_t i = a; i < b; ++i) {
+            if (coverage == 255) {
+                Write(i, y, color);
+                continue;
+            }
+            const TColor d = Read(i, y);
+            auto mix = [&](int shift) {
+                const uint32_t s = (color >> shift) & 0xFF, t = (d >> shift) & 0xFF;
+                return ((s * coverage + t * (255u - coverage) + 127) / 255) << shift;
+            };
+            Write(i, y, mix(0) | mix(8) | mix(16));
+        }
+    });
 }
 
 void TMetaRaster::StretchImage(const TMetaDib& image, const TAffine& toSource, const TPointF (&quad)[4], double sx0,
@@ -472,6 +636,15 @@ void TMetaRaster::StretchImage(const TMetaDib& image, const TAffine& toSource, c
                 const TPointF s = toSource.Apply({x + 0.5, y + 0.5});
                 if (!(s.X >= sx0 && s.X < sx1 && s.Y >= sy0 && s.Y < sy1)) continue;
                 const uint32_t v = image.At(static_cast<int32_t>(s.X), static_cast<int32_t>(s.Y));
+                uint8_t code = rop;
+                if (mode.Mask) {
+                    const double mx = s.X + mode.MaskOffset.X, my = s.Y + mode.MaskOffset.Y;
+                    if (mx >= 0 && my >= 0 && mx < mode.Mask->Width && my < mode.Mask->Height) {
+                        const uint32_t m = mode.Mask->At(static_cast<int32_t>(mx), static_cast<int32_t>(my));
+                        if (GetRValue(m) + GetGValue(m) + GetBValue(m) < 384) code = mode.BackRop;
+                    }
+                    if (code == 0xAA) continue;
+                }
                 const TColor src = v & 0xFFFFFF;
                 const uint32_t alpha = v >> 24;
                 if (image.Masked && alpha == 0) continue;
@@ -488,10 +661,10 @@ void TMetaRaster::StretchImage(const TMetaDib& image, const TAffine& toSource, c
                         return std::min<uint32_t>(255, sPart + dc * (255 - srcA) / 255) << shift;
                     };
                     Write(x, y, mix(0) | mix(8) | mix(16));
-                } else if (rop == 0xCC) {
+                } else if (code == 0xCC) {
                     Write(x, y, src);
                 } else {
-                    Write(x, y, ApplyRop3(rop, mode.PatternColor, src, Read(x, y)));
+                    Write(x, y, ApplyRop3(code, mode.PatternColor, src, Read(x, y)));
                 }
             }
         });

@@ -1,6 +1,7 @@
 // The small rasteriser behind metafile drawing: filled polygon sets with either fill rule,
-// hairlines and wide strokes, and stretched bitmaps, painted onto a TBitmap of any pixel
-// format through a clip region. Coordinates are target pixels as doubles; pixel (x, y) covers
+// hairlines and wide strokes, solid or dashed, shaded triangles, stretched bitmaps and
+// coverage spans (anti-aliased glyphs), painted onto a TBitmap of any pixel format through a
+// clip region. Coordinates are target pixels as doubles; pixel (x, y) covers
 // [x, x + 1) x [y, y + 1) and is painted when its centre is inside a shape.
 #pragma once
 
@@ -71,6 +72,11 @@ struct TMetaPaint {
 
 struct TBlitMode {
     uint32_t Rop = 0x00CC0020;  // ternary raster operation; copy the source
+    // With a mask, source pixels whose mask pixel is dark combine by BackRop instead of Rop's;
+    // the mask pixel of source point s is s + MaskOffset. Outside the mask, Rop holds.
+    const TMetaDib* Mask = nullptr;
+    TPointF MaskOffset;
+    uint8_t BackRop = 0xAA;  // leave the destination
     TColor PatternColor = 0xFFFFFF;
     bool Transparent = false;
     TColor TransparentColor = 0;
@@ -95,14 +101,22 @@ public:
 
     void FillPolygons(const std::vector<TPolygonF>& polygons, bool winding, const TMetaPaint& paint);
     // Width in pixels; below 1.5 the line is a one-pixel hairline that leaves out its last
-    // point, as the platform draws lines.
-    void StrokePolyline(const TPolygonF& points, bool closed, double width, const TMetaPaint& paint);
+    // point, as the platform draws lines. dashes: lengths in pixels of dash, gap, dash...
+    // measured along the line (a hairline counts one per pixel step); empty draws solid.
+    // Wide dashes end flat, so that the gaps show whatever the pen's caps.
+    void StrokePolyline(const TPolygonF& points, bool closed, double width, const TMetaPaint& paint,
+                        const std::vector<double>& dashes = {});
     void Plot(int32_t x, int32_t y, const TMetaPaint& paint);
     // Draws source pixels: every target pixel whose centre lies inside quad (the destination
     // corners, in order) maps through targetToSource to a source point; the pixel is painted
     // when that point lies in sourceRect (source pixel units, rows top-down) and in the bitmap.
     void StretchImage(const TMetaDib& image, const TAffine& targetToSource, const TPointF (&quad)[4],
                       double sx0, double sy0, double sx1, double sy1, const TBlitMode& mode);
+    // Fills a triangle whose corners carry colours (red, green, blue from 0 to 255): each
+    // pixel takes the colour interpolated at its centre.
+    void ShadeTriangle(const TPointF (&corners)[3], const double (&rgb)[3][3]);
+    // Blends colour into the pixels [x, x + length) of row y at coverage / 255.
+    void BlendSpan(int32_t y, int32_t x, int32_t length, uint8_t coverage, TColor color);
     // The pixels a polygon set covers, as a region (for clip paths).
     TMetaRegion PolygonRegion(const std::vector<TPolygonF>& polygons, bool winding);
 
@@ -111,7 +125,14 @@ private:
     void Scan(const std::vector<TPolygonF>& polygons, bool winding, SpanFn&& span);
     template <class SpanFn>
     void ForClippedSpans(int32_t y, int32_t x0, int32_t x1, SpanFn&& span);
-    void Hairline(TPointF a, TPointF b, const TMetaPaint& paint);
+    class TDashWalk;
+    void Hairline(TPointF a, TPointF b, const TMetaPaint& paint, TDashWalk* dash);
+    void DashedStroke(const TPolygonF& pts, size_t segments, double width, const TMetaPaint& paint,
+                      const std::vector<double>& dashes);
+    // Quads for the first `segments` segments (the last may close the line), with round joins,
+    // and round caps where `caps` says.
+    void AddStrokePieces(const TPolygonF& pts, size_t segments, double width, bool caps,
+                         std::vector<TPolygonF>& pieces);
     void PaintSpan(int32_t y, int32_t x0, int32_t x1, const TMetaPaint& paint);
     TColor Read(int32_t x, int32_t y) const;
     void Write(int32_t x, int32_t y, TColor c);

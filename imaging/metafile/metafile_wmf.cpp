@@ -27,18 +27,41 @@ TMetaObject PaletteObject(const TRecordView& r, size_t countOffset) {
     return o;
 }
 
+TMetaObject FontObject(const TRecordView& r, size_t at, bool wide) {
+    const size_t field = wide ? 4 : 2;
+    auto number = [&](size_t i) { return wide ? r.S32(at + field * i) : int32_t{r.S16(at + field * i)}; };
+    auto font = std::make_shared<TMetaFont>();
+    font->Height = number(0);
+    font->Width = number(1);
+    font->Escapement = number(2);
+    font->Weight = number(4);
+    const uint8_t* flags = r.Bytes(at + 5 * field, 4);
+    font->Italic = flags[0], font->Underline = flags[1], font->StrikeOut = flags[2], font->CharSet = flags[3];
+    // Writers cut the name short after its terminating zero.
+    const size_t name = at + 5 * field + 8;
+    const size_t nameBytes = std::min<size_t>(wide ? 64 : 32, r.Size() - std::min(r.Size(), name));
+    font->Face = FaceName(r.Bytes(name, nameBytes), nameBytes, wide);
+    TMetaObject o;
+    o.Kind = TMetaObject::okFont;
+    o.Font = std::move(font);
+    return o;
+}
+
 namespace {
 
 enum : uint16_t {
     META_SETBKCOLOR = 0x0201, META_SETBKMODE = 0x0102, META_SETMAPMODE = 0x0103, META_SETROP2 = 0x0104,
-    META_SETPOLYFILLMODE = 0x0106, META_SETWINDOWORG = 0x020B, META_SETWINDOWEXT = 0x020C,
+    META_SETPOLYFILLMODE = 0x0106, META_SETTEXTCHAREXTRA = 0x0108, META_SETTEXTCOLOR = 0x0209,
+    META_SETTEXTALIGN = 0x012E, META_TEXTOUT = 0x0521, META_EXTTEXTOUT = 0x0A32, META_SETWINDOWORG = 0x020B,
+    META_SETWINDOWEXT = 0x020C,
     META_SETVIEWPORTORG = 0x020D, META_SETVIEWPORTEXT = 0x020E, META_OFFSETWINDOWORG = 0x020F,
     META_SCALEWINDOWEXT = 0x0410, META_OFFSETVIEWPORTORG = 0x0211, META_SCALEVIEWPORTEXT = 0x0412,
     META_LINETO = 0x0213, META_MOVETO = 0x0214, META_EXCLUDECLIPRECT = 0x0415, META_INTERSECTCLIPRECT = 0x0416,
     META_ARC = 0x0817, META_ELLIPSE = 0x0418, META_PIE = 0x081A, META_RECTANGLE = 0x041B, META_ROUNDRECT = 0x061C,
     META_PATBLT = 0x061D, META_SAVEDC = 0x001E, META_SETPIXEL = 0x041F, META_OFFSETCLIPRGN = 0x0220,
     META_POLYGON = 0x0324, META_POLYLINE = 0x0325, META_RESTOREDC = 0x0127, META_FILLREGION = 0x0228,
-    META_PAINTREGION = 0x012B, META_SELECTCLIPREGION = 0x012C, META_SELECTOBJECT = 0x012D, META_CHORD = 0x0830,
+    META_PAINTREGION = 0x012B, META_FRAMEREGION = 0x0429, META_SELECTCLIPREGION = 0x012C,
+    META_SELECTOBJECT = 0x012D, META_CHORD = 0x0830,
     META_SETDIBTODEV = 0x0D33, META_SELECTPALETTE = 0x0234, META_POLYPOLYGON = 0x0538, META_DIBBITBLT = 0x0940,
     META_DIBSTRETCHBLT = 0x0B41, META_DIBCREATEPATTERNBRUSH = 0x0142, META_STRETCHDIB = 0x0F43,
     META_DELETEOBJECT = 0x01F0, META_CREATEPALETTE = 0x00F7, META_CREATEPATTERNBRUSH = 0x01F9,
@@ -63,6 +86,8 @@ private:
     TMetaObject* Object(uint16_t index) { return index < FObjects.size() ? &FObjects[index] : nullptr; }
     void Select(uint16_t index);
     TMetaRegion RegionOf(const TRecordView& r) const;
+    // 8-bit characters from `at` on, padded to whole words; returns the offset after them.
+    size_t Chars(const TRecordView& r, size_t at, size_t count, TMetaText& text) const;
     void Blit(const TRecordView& r, size_t dibOffset, uint32_t rop, double x, double y, double w, double h, double sx,
               double sy, double sw, double sh, bool countFromBottom, TDibColorUsage usage);
     std::vector<TColor> Palette() const { return FState.Palette ? *FState.Palette : std::vector<TColor>{}; }
@@ -107,6 +132,7 @@ void TWmfPlayer::Select(uint16_t index) {
         case TMetaObject::okBrush: FState.Brush = o->Brush; break;
         case TMetaObject::okPalette: FState.Palette = o->Palette; break;
         case TMetaObject::okRegion: FCanvas.SelectClipRegion(o->Region.get(), 5); break;
+        case TMetaObject::okFont: FState.Font = o->Font; break;
         default: break;
     }
 }
@@ -138,6 +164,12 @@ TMetaRegion TWmfPlayer::RegionOf(const TRecordView& r) const {
     return region;
 }
 
+size_t TWmfPlayer::Chars(const TRecordView& r, size_t at, size_t count, TMetaText& text) const {
+    text.Chars = r.Bytes(at, count);
+    text.Count = count;
+    return at + count + (count & 1);
+}
+
 void TWmfPlayer::Blit(const TRecordView& r, size_t dibOffset, uint32_t rop, double x, double y, double w, double h,
                       double sx, double sy, double sw, double sh, bool countFromBottom, TDibColorUsage usage) {
     TMetaDib dib;
@@ -159,6 +191,38 @@ void TWmfPlayer::Play(uint16_t fn, const TRecordView& r) {
             if (r.U16(0) >= 1 && r.U16(0) <= 16) FState.Rop2 = r.U16(0);
             break;
         case META_SETPOLYFILLMODE: FState.Winding = r.U16(0) == 2; break;
+        case META_SETTEXTCOLOR: FState.TextColor = ResolveColor(r.U32(0), FState); break;
+        case META_SETTEXTALIGN: FState.TextAlign = r.U16(0); break;
+        case META_SETTEXTCHAREXTRA: FState.CharExtra = r.S16(0); break;
+        case META_TEXTOUT: {
+            TMetaText t;
+            const size_t after = Chars(r, 2, r.U16(0), t);
+            t.Reference = {double(r.S16(after + 2)), double(r.S16(after))};
+            c.TextOut(t);
+            break;
+        }
+        case META_EXTTEXTOUT: {
+            // y, x, length, options, the rectangle when the options use one, the characters,
+            // and advances when the record has room for them.
+            TMetaText t;
+            t.Reference = {P(r, 1), P(r, 0)};
+            const int16_t count = r.S16(4);
+            if (count < 0) throw TMalformedRecord{};
+            t.Options = r.U16(6);
+            size_t at = 8;
+            if (t.Options & (EtoOpaque | EtoClipped)) {
+                t.HasRect = true;
+                for (size_t k = 0; k < 4; ++k) t.Rect[k] = r.S16(8 + 2 * k);
+                at = 16;
+            }
+            at = Chars(r, at, static_cast<size_t>(count), t);
+            if (count > 0 && r.Has(at, size_t(count) * 2)) {
+                t.Advances = r.Bytes(at, size_t(count) * 2);
+                t.AdvanceBytes = 2;
+            }
+            c.TextOut(t);
+            break;
+        }
         case META_SETWINDOWORG: c.SetWindowOrg(P(r, 1), P(r, 0)); break;
         case META_SETWINDOWEXT: c.SetWindowExt(P(r, 1), P(r, 0)); break;
         case META_SETVIEWPORTORG: c.SetViewportOrg(P(r, 1), P(r, 0)); break;
@@ -259,11 +323,12 @@ void TWmfPlayer::Play(uint16_t fn, const TRecordView& r) {
             Create(std::move(o));
             break;
         }
-        case META_CREATEFONTINDIRECT:
+        case META_CREATEFONTINDIRECT: Create(FontObject(r, 0, false)); break;
         case META_CREATEPATTERNBRUSH: {
-            // Not drawn, but each takes its slot so that later indices stay right.
+            // An old-style bitmap is not decoded, but the brush takes its slot so that later
+            // indices stay right; it fills grey.
             TMetaObject o;
-            o.Kind = fn == META_CREATEPATTERNBRUSH ? TMetaObject::okBrush : TMetaObject::okOther;
+            o.Kind = TMetaObject::okBrush;
             o.Brush.Color = 0x808080;
             Create(std::move(o));
             break;
@@ -274,23 +339,18 @@ void TWmfPlayer::Play(uint16_t fn, const TRecordView& r) {
             break;
         }
         case META_FILLREGION:
-        case META_PAINTREGION: {
+        case META_PAINTREGION:
+        case META_FRAMEREGION: {
             const TMetaObject* region = Object(r.U16(0));
             if (!region || region->Kind != TMetaObject::okRegion) break;
             const TMetaBrush saved = FState.Brush;
-            if (fn == META_FILLREGION) {
+            if (fn != META_PAINTREGION) {
                 const TMetaObject* brush = Object(r.U16(2));
                 if (!brush || brush->Kind != TMetaObject::okBrush) break;
                 FState.Brush = brush->Brush;
             }
-            // Region rectangles are already in target pixels; paint each through the brush.
-            TAffine toLogical;
-            if (c.Transform().Invert(toLogical))
-                for (const TRect& rc : region->Region->Rects()) {
-                    const TPointF a = toLogical.Apply({double(rc.Left), double(rc.Top)});
-                    const TPointF b = toLogical.Apply({double(rc.Right), double(rc.Bottom)});
-                    c.PatBlt(a.X, a.Y, b.X - a.X, b.Y - a.Y, 0x00F00021);
-                }
+            if (fn == META_FRAMEREGION) c.FrameRegion(*region->Region, P(r, 3), P(r, 2));
+            else c.PaintRegion(*region->Region, 0x00F00021);
             FState.Brush = saved;
             break;
         }
@@ -321,7 +381,7 @@ void TWmfPlayer::Play(uint16_t fn, const TRecordView& r) {
             Blit(r, 18, 0x00CC0020, P(r, 8), P(r, 7), size.X, size.Y, P(r, 4), P(r, 3), P(r, 6), P(r, 5), true, usage);
             break;
         }
-        default: break;  // text, escapes, palettes animation and the like draw nothing here
+        default: break;  // escapes, palette animation and the like draw nothing here
     }
 }
 

@@ -420,3 +420,97 @@ TEST(MetaRaster, RegionsStayDisjointAndBounded) {
     EXPECT_EQ(b.Right, 199);
     EXPECT_EQ(b.Bottom, 199);
 }
+
+TEST(EmfRecords, DashedPensRepeatTheirPatternAlongTheLine) {
+    // Runs of ink and gaps along a line over row 50 with a corner at x = 50, which the pattern
+    // runs through. Thin pens count pixels; wider ones count in pen widths, user styles in
+    // logical units.
+    auto ext = [](uint32_t style, uint32_t width, std::vector<uint32_t> entries = {}) {
+        std::vector<uint8_t> p;
+        for (uint32_t v : {1u, 0u, 0u, 0u, 0u, style, width, 0u, Blue, 0u, uint32_t(entries.size())}) Put32(p, v);
+        for (uint32_t v : entries) Put32(p, v);
+        return std::move(EmfBuilder().Raw(eExtCreatePen, p));
+    };
+    constexpr uint32_t Geometric = 0x10000, FlatEnds = 0x200;
+    const struct {
+        const char* Name;
+        EmfBuilder Pen;
+        std::vector<int> Runs;
+    } cases[] = {
+        {"dash", std::move(EmfBuilder().Pen(1, 1, 1, Blue)), {18, 6, 18, 6, 18}},
+        {"dot", std::move(EmfBuilder().Pen(1, 2, 0, Blue)), {3, 3, 3, 3}},
+        {"dash-dot", std::move(EmfBuilder().Pen(1, 3, 1, Blue)), {9, 6, 3, 6, 9, 6, 3}},
+        {"dash-dot-dot", std::move(EmfBuilder().Pen(1, 4, 1, Blue)), {9, 3, 3, 3, 3, 3, 9}},
+        {"alternate", ext(8, 1), {1, 1, 1, 1}},
+        {"cosmetic user style", ext(7, 1, {4, 2}), {4, 2, 4, 2}},
+        {"geometric dash, width 5", ext(Geometric | FlatEnds | 1, 5), {15, 5, 15, 5, 15}},
+        {"plain dash, width 5", std::move(EmfBuilder().Pen(1, 1, 5, Blue)), {15, 5, 15, 5, 15}},
+        {"geometric user style, width 3", ext(Geometric | FlatEnds | 7, 3, {4, 2}), {4, 2, 4, 2}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EmfBuilder e = c.Pen;
+        const TBitmap b = Render(e.Select(1).Poly(ePolyline16, {{0, 50}, {50, 50}, {99, 50}}).Bytes());
+        std::vector<int> runs;
+        bool ink = true;
+        for (int x = 0, length = 0; x < 100 && runs.size() < c.Runs.size(); ++x) {
+            if ((At(b, x, 50) == Blue) == ink) {
+                ++length;
+                continue;
+            }
+            runs.push_back(length);
+            ink = !ink, length = 1;
+        }
+        EXPECT_EQ(runs, c.Runs);
+    }
+}
+
+TEST(EmfRecords, TriangleGradientsRegionFramesAndMaskedBlits) {
+    // Red, green and blue corners: each corner keeps its colour, the middle mixes all three.
+    const TBitmap shaded = Render(EmfBuilder()
+                                      .Rec(eGradientFill, {0, 0, 0, 0, 3, 1, 2, 0, 0, 0xFF00, 0, 99, 0, 0xFF000000u, 0,
+                                                           0, 99, 0, 0xFF00, 0, 1, 2})
+                                      .Bytes());
+    EXPECT_GE(GetRValue(At(shaded, 1, 1)), 245);
+    EXPECT_GE(GetGValue(At(shaded, 96, 1)), 240);
+    EXPECT_GE(GetBValue(At(shaded, 1, 96)), 240);
+    EXPECT_EQ(At(shaded, 90, 90), White);
+    const TColor middle = At(shaded, 33, 33);
+    for (uint8_t v : {GetRValue(middle), GetGValue(middle), GetBValue(middle)}) EXPECT_NEAR(v, 85, 6);
+
+    // A frame 3 pixels wide inside the region's edge.
+    const TBitmap framed = Render(EmfBuilder()
+                                      .Brush(2, 0, Blue)
+                                      .Rec(eFrameRgn, {0, 0, 0, 0, 48, 2, 3, 3, 32, 1, 1, 16, 10, 10, 60, 60, 10, 10, 60, 60})
+                                      .Bytes());
+    EXPECT_EQ(Count(framed, Blue), 50 * 50 - 44 * 44);
+    EXPECT_EQ(At(framed, 12, 30), Blue);
+    EXPECT_EQ(At(framed, 13, 30), White);
+
+    // A red 2 x 2 bitmap through a mask whose top left pixel is black: there the background
+    // operation keeps the destination. Scaled 25 times by the world transform.
+    const std::vector<uint8_t> red{0, 0, 255, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0};
+    std::vector<uint8_t> mask = DibInfo(2, 2, 1, 2);
+    for (uint8_t v : {0, 0, 0, 0, 255, 255, 255, 0, 0xC0, 0, 0, 0, 0x40, 0, 0, 0}) mask.push_back(v);
+    std::vector<uint8_t> data = DibInfo(2, 2);
+    data.insert(data.end(), red.begin(), red.end());
+    data.insert(data.end(), mask.begin(), mask.end());
+    const TBitmap masked = Render(EmfBuilder()
+                                      .Rec(eSetWorldTransform, {F(25), 0, 0, F(25), 0, 0})
+                                      .Raw(eMaskBlt, WithDib({0, 0, 0, 0, 0, 0, 2, 2, 0xAACC0020, 0, 0, F(1), 0, 0, F(1),
+                                                              0, 0, 0, 0, 128, 40, 168, 16, 0, 0, 0, 184, 48, 232, 8},
+                                                             data, {}))
+                                      .Bytes());
+    EXPECT_EQ(Count(masked, Red), 3 * 25 * 25);
+    EXPECT_EQ(At(masked, 10, 10), White);
+
+    // The same bitmap onto a parallelogram leaning right: 50 wide, 30 high.
+    const TBitmap leaning = Render(EmfBuilder()
+                                       .Raw(ePlgBlt, WithDib({0, 0, 0, 0, 10, 10, 60, 10, 30, 40, 0, 0, 2, 2, F(1), 0, 0,
+                                                              F(1), 0, 0, 0, 0, 140, 40, 180, 16, 0, 0, 0, 0, 0, 0, 0},
+                                                             DibInfo(2, 2), red))
+                                       .Bytes());
+    EXPECT_NEAR(Count(leaning, Red), 50 * 30, 40);
+    EXPECT_EQ(At(leaning, 12, 38), White);
+    EXPECT_EQ(At(leaning, 35, 38), Red);
+}

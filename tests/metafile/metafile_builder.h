@@ -33,7 +33,8 @@ enum : uint16_t {
     wRectangle = 0x041B, wRoundRect = 0x061C, wPatBlt = 0x061D, wSaveDC = 0x001E, wSetPixel = 0x041F,
     wPolygon = 0x0324, wPolyline = 0x0325, wRestoreDC = 0x0127, wSelectObject = 0x012D, wChord = 0x0830,
     wPolyPolygon = 0x0538, wDibStretchBlt = 0x0B41, wStretchDib = 0x0F43, wDeleteObject = 0x01F0,
-    wCreatePen = 0x02FA, wCreateBrush = 0x02FC,
+    wCreatePen = 0x02FA, wCreateBrush = 0x02FC, wSetTextColor = 0x0209, wSetTextAlign = 0x012E,
+    wTextOut = 0x0521, wExtTextOut = 0x0A32, wCreateFont = 0x02FB, wCreateRegion = 0x06FF, wFrameRegion = 0x0429,
 };
 
 // A WMF: placeable with a bounding box and units per inch, or plain.
@@ -80,6 +81,29 @@ public:
         return Raw(wCreateBrush, p);
     }
     WmfBuilder& Select(int index) { return Rec(wSelectObject, {index}); }
+    // A font record: height, width, escapement, orientation, weight, four flag bytes, four
+    // more, and the face name.
+    WmfBuilder& Font(int height, const std::string& face, int escapement = 0, int weight = 400) {
+        std::vector<uint8_t> p;
+        for (int v : {height, 0, escapement, escapement, weight}) Put16(p, static_cast<uint16_t>(v));
+        for (int i = 0; i < 8; ++i) p.push_back(0);
+        p.insert(p.end(), face.begin(), face.end());
+        p.push_back(0);
+        return Raw(wCreateFont, p);
+    }
+    // TEXTOUT, or EXTTEXTOUT with options, an optional rectangle and advances.
+    WmfBuilder& Text(int x, int y, const std::string& s, bool ext = false, int options = 0,
+                     std::vector<int> rect = {}, std::vector<int> dx = {}) {
+        std::vector<uint8_t> p;
+        if (!ext) Put16(p, static_cast<uint16_t>(s.size()));
+        else for (int v : {y, x, int(s.size()), options}) Put16(p, static_cast<uint16_t>(v));
+        for (int v : rect) Put16(p, static_cast<uint16_t>(v));
+        p.insert(p.end(), s.begin(), s.end());
+        if (s.size() % 2) p.push_back(0);
+        if (!ext) for (int v : {y, x}) Put16(p, static_cast<uint16_t>(v));
+        for (int v : dx) Put16(p, static_cast<uint16_t>(v));
+        return Raw(ext ? wExtTextOut : wTextOut, p);
+    }
     // Rectangle-like records store bottom, right, top, left.
     WmfBuilder& Box(uint16_t function, int l, int t, int r, int b) { return Rec(function, {b, r, t, l}); }
 
@@ -127,7 +151,9 @@ enum : uint32_t {
     eEllipse = 42, eRectangle = 43, eArc = 45, ePie = 47, eLineTo = 54, eBeginPath = 59, eEndPath = 60,
     eCloseFigure = 61, eFillPath = 62, eStrokeAndFillPath = 63, eStrokePath = 64, eSelectClipPath = 67,
     eExtSelectClipRgn = 75, eBitBlt = 76, eSetDIBitsToDevice = 80, eStretchDIBits = 81, ePolygon16 = 86, ePolyline16 = 87,
-    eExtCreatePen = 95, eAlphaBlend = 114, eGradientFill = 118,
+    eExtCreatePen = 95, eAlphaBlend = 114, eGradientFill = 118, eSetTextAlign = 22, eSetTextColor = 24,
+    eSetBkColor = 25, eFrameRgn = 72, eMaskBlt = 78, ePlgBlt = 79, eCreateFont = 82, eExtTextOutA = 83,
+    eExtTextOutW = 84, ePolyTextOutW = 97, eSmallTextOut = 108,
 };
 constexpr uint32_t Stock = 0x80000000u;
 constexpr uint32_t StockBlackBrush = Stock | 4, StockNullBrush = Stock | 5, StockNullPen = Stock | 8,
@@ -195,6 +221,38 @@ public:
         return Rec(eCreateBrush, {index, style, color, hatch});
     }
     EmfBuilder& Select(uint32_t index) { return Rec(eSelectObject, {index}); }
+    // A font object: a LOGFONTW of height, width, escapement, orientation, weight, the
+    // italic, underline, strike-out and character set bytes, four more, and the face.
+    EmfBuilder& Font(uint32_t index, int32_t height, const std::string& face, int32_t escapement = 0,
+                     uint8_t underline = 0, uint8_t strikeOut = 0) {
+        std::vector<uint8_t> p;
+        for (uint32_t v : {index, uint32_t(height), 0u, uint32_t(escapement), uint32_t(escapement), 400u}) Put32(p, v);
+        for (uint8_t v : {uint8_t(0), underline, strikeOut, uint8_t(1), uint8_t(0), uint8_t(0), uint8_t(0), uint8_t(0)})
+            p.push_back(v);
+        for (size_t i = 0; i < 32; ++i) Put16(p, i < face.size() ? static_cast<uint8_t>(face[i]) : 0);
+        return Raw(eCreateFont, p);
+    }
+    // EXTTEXTOUTA or W (or POLYTEXTOUTW of one string) at (x, y) with options, a rectangle and
+    // advances (none when empty).
+    EmfBuilder& Text(uint32_t type, int x, int y, const std::string& s, uint32_t options = 0,
+                     std::vector<int32_t> rect = {0, 0, -1, -1}, std::vector<int32_t> dx = {}) {
+        const bool wide = type != eExtTextOutA;
+        const size_t head = type == ePolyTextOutW ? 80 : 76;  // record offsets count its 8-byte head
+        const size_t chars = (s.size() * (wide ? 2 : 1) + 3) / 4 * 4;
+        std::vector<uint8_t> p;
+        for (uint32_t v : {0u, 0u, 0u, 0u, 1u, 0u, 0u}) Put32(p, v);
+        if (type == ePolyTextOutW) Put32(p, 1);
+        for (uint32_t v : {uint32_t(x), uint32_t(y), uint32_t(s.size()), uint32_t(head), options}) Put32(p, v);
+        for (int32_t v : rect) Put32(p, static_cast<uint32_t>(v));
+        Put32(p, dx.empty() ? 0 : static_cast<uint32_t>(head + chars));
+        for (char c : s) {
+            p.push_back(static_cast<uint8_t>(c));
+            if (wide) p.push_back(0);
+        }
+        while (p.size() % 4) p.push_back(0);
+        for (int32_t v : dx) Put32(p, static_cast<uint32_t>(v));
+        return Raw(type, p);
+    }
     EmfBuilder& Box(uint32_t type, int l, int t, int r, int b) {
         return Rec(type, {uint32_t(l), uint32_t(t), uint32_t(r), uint32_t(b)});
     }

@@ -60,6 +60,7 @@ std::vector<std::string> Texts() {
     std::vector<std::string> texts = {
         // Streams and bitmaps.
         SReadError, SFOpenError, SInvalidPixelFormat, SUnknownExtension, SImageTooLarge, SInvalidImageSize,
+        SInvalidInteger,
         // The readers' common texts.
         gesInvalidImage, gesInvalidColorFormat, gesStreamReadError, gesInvalidCRC, gesDecompression,
         gesExtraCompressedData, gesInvalidPalette, gesUnknownCriticalChunk, gesLZ77Error, gesUnsupportedFeature,
