@@ -17,6 +17,8 @@ struct TFileEntry {
     std::unique_ptr<TBitmap> Thumbnail;
     bool Loaded = false;
     bool Selected = false;
+    // Why the last attempt at the thumbnail failed; empty while none has failed.
+    std::string LoadError;
 };
 
 // Sorted, upper-cased, dotted extensions (".BMP", ".JPG", ...) of every registered format.

@@ -1,4 +1,6 @@
-// Pictolan: registers the image formats, shows the main window and runs the event loop.
+// Pictolan: reads the command line, registers the image formats, shows the main window and
+// runs the event loop.
+#include <iostream>
 #include <memory>
 
 #include "format_registry.h"
@@ -8,10 +10,11 @@
 
 int main(int argc, char** argv) {
     TPictolanApplication app(argc, argv);
+    const std::optional<TStartPath> start = ParseCommandLine(QCoreApplication::arguments(), std::cerr);
     InitializeFileFormats();
     int rc;
     {
-        auto frmMain = std::make_unique<TfrmMain>();
+        auto frmMain = std::make_unique<TfrmMain>(DefaultSettingsFile(), start);
         auto frmGcfTest = std::make_unique<TfrmGcfTest>(frmMain.get(), ShowErrorBox);
         frmMain->GcfTestDialog = frmGcfTest.get();
         frmMain->show();

@@ -1,5 +1,6 @@
 #include "pictolan_application.h"
 
+#include <QCommandLineParser>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -14,7 +15,7 @@ std::function<void(const std::string&)>& ErrorSink() {
 
 TPictolanApplication::TPictolanApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName("Pictolan");
-    setApplicationVersion("1.01");
+    setApplicationVersion(PICTOLAN_VERSION);
 }
 
 bool TPictolanApplication::notify(QObject* receiver, QEvent* event) {
@@ -24,6 +25,23 @@ bool TPictolanApplication::notify(QObject* receiver, QEvent* event) {
         ShowErrorBox(e.what());
         return false;
     }
+}
+
+std::optional<TStartPath> ParseCommandLine(const QStringList& arguments, std::ostream& err) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Browse folders of images and game textures as thumbnails.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("path", "A folder to browse, or a file to view in its folder.", "[FOLDER | FILE]");
+    parser.process(arguments);
+    const QStringList paths = parser.positionalArguments();
+    if (paths.isEmpty()) return std::nullopt;
+    if (paths.size() > 1)
+        err << "pictolan: one folder or file at a time; opening \"" << paths.first().toStdString() << "\"\n";
+    std::string error;
+    std::optional<TStartPath> start = ResolveStartPath(paths.first().toStdString(), error);
+    if (!start) err << "pictolan: " << error << "\n";
+    return start;
 }
 
 std::string AppDirectory() { return AppendBackslash(QCoreApplication::applicationDirPath().toStdString()); }

@@ -6,13 +6,22 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
+#include <ostream>
 #include <string>
+
+#include "start_path.h"
 
 class TPictolanApplication : public QApplication {
 public:
     TPictolanApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// The command line, read as Qt programs read theirs: --help and --version answer on standard
+// output and end the program. A folder or file named gives the path to open; one that cannot
+// be opened is reported on err, and the program starts as it would without it.
+std::optional<TStartPath> ParseCommandLine(const QStringList& arguments, std::ostream& err);
 
 // The executable's folder with a trailing separator.
 std::string AppDirectory();

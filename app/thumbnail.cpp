@@ -94,6 +94,7 @@ void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context) {
     try {
         entry.Thumbnail = CreateThumbnail(entry.FullPath, context.BoxWidth, context.BoxHeight);
         entry.Loaded = true;
+        entry.LoadError.clear();
         if (context.LoadedCount) ++*context.LoadedCount;
     } catch (const std::exception& e) {
         failed = true;
@@ -102,6 +103,7 @@ void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context) {
         failed = true;
         message = "Unknown error";
     }
+    if (failed) entry.LoadError = message;
     if (failed && context.OnFailure) context.OnFailure(message);
     if (failed && context.ProcessMessages) context.ProcessMessages();
 }

@@ -39,5 +39,6 @@ struct TThumbnailContext {
 std::unique_ptr<TBitmap> CreateThumbnail(const std::string& fullPath, int32_t boxWidth = 100, int32_t boxHeight = 100);
 
 // Creates entry.Thumbnail and sets Loaded. Never raises: on any failure the entry stays
-// without thumbnail and unloaded, so the next paint tries again.
+// without thumbnail and unloaded, so the next paint tries again, and LoadError holds the
+// message (the grid shows it on the cell).
 void MakeThumbnail(TFileEntry& entry, const TThumbnailContext& context);

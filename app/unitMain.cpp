@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QHelpEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -27,20 +29,26 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScopedValueRollback>
+#include <QPolygonF>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+
+#include <cmath>
 
 #include "app_settings.h"
 #include "bitmap_view.h"
@@ -66,14 +74,51 @@ QIcon StandardIcon(QWidget* w, const char* themeName, QStyle::StandardPixmap fal
 
 QRect ToQRect(const TRect& r) { return QRect(r.Left, r.Top, r.Width(), r.Height()); }
 
+// The platform's keys for a standard command, or ours where its theme defines none.
+QList<QKeySequence> StandardKeys(QKeySequence::StandardKey key, const QKeySequence& fallback) {
+    QList<QKeySequence> keys = QKeySequence::keyBindings(key);
+    if (keys.isEmpty()) keys << fallback;
+    return keys;
+}
+
+// "Select directory (Ctrl+O)": a tool button's hint names the shortcut of its menu command.
+QString HintWithShortcut(const char* hint, const QAction* action) {
+    return QString("%1 (%2)").arg(hint, action->shortcut().toString(QKeySequence::NativeText));
+}
+
+// A picture frame torn in two: the cell of a file whose thumbnail could not be made.
+void DrawBrokenImageMark(QPainter& canvas, const QRect& box, const QPalette& palette) {
+    canvas.save();
+    canvas.setRenderHint(QPainter::Antialiasing);
+    canvas.setPen(QPen(palette.color(QPalette::Dark), 1.5));
+    canvas.setBrush(palette.color(QPalette::Button));
+    const double l = box.left() + 0.5, t = box.top() + 0.5, r = box.right() - 3.5, b = box.bottom() - 3.5;
+    const double m = (l + r) / 2, h = b - t;
+    const QPointF tear[] = {{m + 2, t}, {m - 3, t + h * 0.3}, {m + 3, t + h * 0.6}, {m - 1, b}};
+    QPolygonF left, right;
+    left << QPointF(l, t);
+    for (const QPointF& p : tear) left << p;
+    left << QPointF(l, b);
+    // The right piece has slipped down and away from the tear.
+    for (const QPointF& p : tear) right << p + QPointF(3, 3);
+    right << QPointF(r + 3, b + 3) << QPointF(r + 3, t + 3);
+    canvas.drawPolygon(left);
+    canvas.drawPolygon(right);
+    canvas.setPen(QPen(QColor(200, 40, 40), 2));
+    const QPointF c(l + (m - l) / 2, t + h / 2);
+    canvas.drawLine(c + QPointF(-4, -4), c + QPointF(4, 4));
+    canvas.drawLine(c + QPointF(-4, 4), c + QPointF(4, -4));
+    canvas.restore();
+}
+
 }  // namespace
 
 std::string DefaultSettingsFile() {
-    return AppDirectory() + SettingsFileName;
+    return SettingsFilePath(AppDirectory(), S(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)));
 }
 
-TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
-    : QMainWindow(parent), FSettingsFile(settingsFile) {
+TfrmMain::TfrmMain(const std::string& settingsFile, const std::optional<TStartPath>& start, QWidget* parent)
+    : QMainWindow(parent), FSettingsFile(settingsFile), FStart(start) {
     setObjectName("frmMain");
     setWindowTitle("Pictolan 1.01 beta");
     resize(716, 523);
@@ -96,6 +141,11 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
     StatusPanel = new QLabel(StatusBar);
     StatusPanel->setMinimumWidth(50);
     StatusBar->addWidget(StatusPanel, 1);
+    StatusZoom = new QLabel(StatusBar);
+    StatusZoom->setObjectName("StatusZoom");
+    StatusBar->addPermanentWidget(StatusZoom);
+    StatusZoom->setText(Q(FZoom.StatusText()));
+    StatusZoom->hide();
     setStatusBar(StatusBar);
 
     FormCreate();
@@ -121,10 +171,50 @@ void TfrmMain::CreateActionsAndMenus() {
     saveAs->addAction("&Bitmap (*.bmp)", this, [this] { Guarded([&] { Bitmapbmp2Click(0); }); });
     saveAs->addAction("&JPEG Image (*.jpeg)", this, [this] { Guarded([&] { Bitmapbmp2Click(1); }); });
     saveAs->addAction("&Targa (*.tga)")->setEnabled(false);
-    QAction* itmChangeDir = file->addAction("Change &Directory...", this, [this] { Guarded([&] { tbbtnBrowseClick(); }); });
+    // The shortcut opens the Save As button's menu, where the format is chosen.
+    itmSaveAs = saveAs->menuAction();
+    itmSaveAs->setObjectName("itmSaveAs");
+    itmSaveAs->setShortcuts(StandardKeys(QKeySequence::Save, QKeySequence(Qt::CTRL | Qt::Key_S)));
+    connect(itmSaveAs, &QAction::triggered, this, [this] {
+        PopupMenuSave->popup(ToolButton2->mapToGlobal(QPoint(0, ToolButton2->height())));
+    });
+    itmChangeDir = file->addAction("Change &Directory...", this, [this] { Guarded([&] { tbbtnBrowseClick(); }); });
     itmChangeDir->setObjectName("itmChangeDir");
-    QAction* itmClose = file->addAction("&Close", this, [this] { tbbtnCloseClick(); });
+    itmChangeDir->setShortcuts(StandardKeys(QKeySequence::Open, QKeySequence(Qt::CTRL | Qt::Key_O)));
+    itmRescan = file->addAction("&Rescan Folder", this, [this] { Guarded([&] { itmRescanClick(); }); });
+    itmRescan->setObjectName("itmRescan");
+    itmRescan->setShortcuts(StandardKeys(QKeySequence::Refresh, QKeySequence(Qt::Key_F5)));
+    itmClose = file->addAction("&Close", this, [this] { tbbtnCloseClick(); });
     itmClose->setObjectName("itmClose");
+    itmClose->setShortcuts(StandardKeys(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)));
+
+    QMenu* view = menuBar()->addMenu("&View");
+    const char* pageItems[] = {"&Browser", "&Viewer", "&Info"};
+    for (int tag = 0; tag < 3; ++tag) {
+        QAction* page = view->addAction(pageItems[tag], this, [this, tag] { PageClick(tag); });
+        page->setObjectName(QString("itmPage%1").arg(tag));
+        page->setProperty("Tag", tag);
+        page->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + tag)));
+        itmPages[static_cast<size_t>(tag)] = page;
+    }
+    itmBack = view->addAction("&Back", this, [this] { Guarded([&] { tbbtnBackClick(); }); });
+    itmBack->setObjectName("itmBack");
+    itmBack->setShortcuts(StandardKeys(QKeySequence::Back, QKeySequence(Qt::ALT | Qt::Key_Left)));
+    view->addSeparator();
+    itmZoomIn = view->addAction("Zoom &In", this, [this] { Guarded([&] { ZoomIn(); }); });
+    itmZoomIn->setObjectName("itmZoomIn");
+    // Ctrl+= as well: on many keyboards "+" needs Shift.
+    itmZoomIn->setShortcuts(StandardKeys(QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Plus))
+                            << QKeySequence(Qt::CTRL | Qt::Key_Equal));
+    itmZoomOut = view->addAction("Zoom &Out", this, [this] { Guarded([&] { ZoomOut(); }); });
+    itmZoomOut->setObjectName("itmZoomOut");
+    itmZoomOut->setShortcuts(StandardKeys(QKeySequence::ZoomOut, QKeySequence(Qt::CTRL | Qt::Key_Minus)));
+    itmActualSize = view->addAction("&Actual Size", this, [this] { Guarded([&] { ZoomActualSize(); }); });
+    itmActualSize->setObjectName("itmActualSize");
+    itmActualSize->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    itmFitToWindow = view->addAction("&Fit to Window", this, [this] { Guarded([&] { ZoomFitToWindow(); }); });
+    itmFitToWindow->setObjectName("itmFitToWindow");
+    itmFitToWindow->setCheckable(true);
 
     QMenu* help = menuBar()->addMenu("&Help");
     QAction* itmWeb = help->addAction("&Visit site", this, [this] { Guarded([&] { itmWebClick(0); }); });
@@ -133,8 +223,9 @@ void TfrmMain::CreateActionsAndMenus() {
     QAction* writeFeedback = help->addAction("&Write feedback", this, [this] { Guarded([&] { itmWebClick(1); }); });
     writeFeedback->setObjectName("Writefeedback1");
     writeFeedback->setProperty("Tag", 1);
-    QAction* itmAbout = help->addAction("&About...", this, [this] { Guarded([&] { tbbtnAboutClick(); }); });
+    itmAbout = help->addAction("&About...", this, [this] { Guarded([&] { tbbtnAboutClick(); }); });
     itmAbout->setObjectName("itmAbout");
+    itmAbout->setShortcuts(StandardKeys(QKeySequence::HelpContents, QKeySequence(Qt::Key_F1)));
 
     PopupMenuSave = new QMenu(this);
     PopupMenuSave->setObjectName("PopupMenuSave");
@@ -151,8 +242,8 @@ void TfrmMain::CreateActionsAndMenus() {
 
     PopupMenuBrowser = new QMenu(this);
     PopupMenuBrowser->setObjectName("PopupMenuBrowser");
-    QAction* view = PopupMenuBrowser->addAction("&View Picture", this, [this] { Guarded([&] { tbbtnBrowserClick(1); }); });
-    view->setProperty("Tag", 1);
+    QAction* viewPicture = PopupMenuBrowser->addAction("&View Picture", this, [this] { Guarded([&] { tbbtnBrowserClick(1); }); });
+    viewPicture->setProperty("Tag", 1);
     QAction* info = PopupMenuBrowser->addAction("Show &Information", this, [this] { Guarded([&] { tbbtnBrowserClick(2); }); });
     info->setProperty("Tag", 2);
 }
@@ -183,13 +274,16 @@ void TfrmMain::CreateMainToolBar() {
     ToolButton2 = makeButton("ToolButton2", "&Save As...", StandardIcon(this, "document-save-as", QStyle::SP_DialogSaveButton));
     ToolButton2->setPopupMode(QToolButton::MenuButtonPopup);
     ToolButton2->setMenu(PopupMenuSave);
+    ToolButton2->setToolTip(HintWithShortcut("Save As", itmSaveAs));
     ToolBarMain->addWidget(ToolButton2);
 
     tbbtnAbout = makeButton("tbbtnAbout", "&About...", StandardIcon(this, "help-about", QStyle::SP_MessageBoxInformation));
+    tbbtnAbout->setToolTip(HintWithShortcut("About", itmAbout));
     connect(tbbtnAbout, &QToolButton::clicked, this, [this] { Guarded([&] { tbbtnAboutClick(); }); });
     ToolBarMain->addWidget(tbbtnAbout);
 
     tbbtnClose = makeButton("tbbtnClose", "&Close", StandardIcon(this, "application-exit", QStyle::SP_DialogCloseButton));
+    tbbtnClose->setToolTip(HintWithShortcut("Close", itmClose));
     connect(tbbtnClose, &QToolButton::clicked, this, [this] { tbbtnCloseClick(); });
     ToolBarMain->addWidget(tbbtnClose);
 
@@ -271,7 +365,7 @@ QWidget* TfrmMain::CreateRightPanel() {
     ToolBarBrowser->setIconSize(QSize(16, 16));
     ToolBarBrowser->setMovable(false);
 
-    auto makeButton = [this](const char* name, const char* hint, const QIcon& icon, int tag, bool checkable) {
+    auto makeButton = [this](const char* name, const QString& hint, const QIcon& icon, int tag, bool checkable) {
         auto* b = new QToolButton(ToolBarBrowser);
         b->setObjectName(name);
         // A hint, not a status tip: the status panel shows only what SetStatus put there.
@@ -284,16 +378,16 @@ QWidget* TfrmMain::CreateRightPanel() {
         ToolBarBrowser->addWidget(b);
         return b;
     };
-    tbbtnBrowse = makeButton("tbbtnBrowse", "Select directory", StandardIcon(this, "folder-open", QStyle::SP_DirOpenIcon), 0, false);
+    tbbtnBrowse = makeButton("tbbtnBrowse", HintWithShortcut("Select directory", itmChangeDir), StandardIcon(this, "folder-open", QStyle::SP_DirOpenIcon), 0, false);
     connect(tbbtnBrowse, &QToolButton::clicked, this, [this] { Guarded([&] { tbbtnBrowseClick(); }); });
     tbbtnLoadAll = makeButton("tbbtnLoadAll", "Check if you want the whole folder to be loaded",
                               StandardIcon(this, "view-refresh", QStyle::SP_BrowserReload), 0, true);
     ToolBarBrowser->addSeparator();
-    tbbtnBrowser = makeButton("tbbtnBrowser", "Go to browser window",
+    tbbtnBrowser = makeButton("tbbtnBrowser", HintWithShortcut("Go to browser window", itmPages[0]),
                               StandardIcon(this, "view-list-icons", QStyle::SP_FileDialogListView), 0, true);
-    tbbtnViewer = makeButton("tbbtnViewer", "Go to viewer window",
+    tbbtnViewer = makeButton("tbbtnViewer", HintWithShortcut("Go to viewer window", itmPages[1]),
                              StandardIcon(this, "image-x-generic", QStyle::SP_FileDialogContentsView), 1, true);
-    tbbtnInfo = makeButton("tbbtnInfo", "Go to information window",
+    tbbtnInfo = makeButton("tbbtnInfo", HintWithShortcut("Go to information window", itmPages[2]),
                            StandardIcon(this, "dialog-information", QStyle::SP_FileDialogInfoView), 2, true);
     PageButtons = new QButtonGroup(this);
     PageButtons->setExclusive(true);
@@ -302,15 +396,10 @@ QWidget* TfrmMain::CreateRightPanel() {
     PageButtons->addButton(tbbtnInfo, 2);
     for (QToolButton* b : {tbbtnBrowser, tbbtnViewer, tbbtnInfo}) {
         const int tag = b->property("Tag").toInt();
-        // The group must not move the down state by itself: ShowPage sets it, and a page
-        // button pressed while no entry is current leaves it where it was.
-        connect(b, &QToolButton::clicked, this, [this, tag] {
-            Guarded([&] { tbbtnBrowserClick(tag); });
-            if (QAbstractButton* shown = PageButtons->button(FPage)) shown->setChecked(true);
-        });
+        connect(b, &QToolButton::clicked, this, [this, tag] { PageClick(tag); });
     }
     ToolBarBrowser->addSeparator();
-    tbbtnBack = makeButton("tbbtnBack", "Return to the last used window", StandardIcon(this, "go-previous", QStyle::SP_ArrowBack), 0, false);
+    tbbtnBack = makeButton("tbbtnBack", HintWithShortcut("Return to the last used window", itmBack), StandardIcon(this, "go-previous", QStyle::SP_ArrowBack), 0, false);
     connect(tbbtnBack, &QToolButton::clicked, this, [this] { Guarded([&] { tbbtnBackClick(); }); });
     ToolBarBrowser->addSeparator();
 
@@ -367,6 +456,8 @@ QWidget* TfrmMain::CreateViewerPage() {
     ImagePreview = new TImagePreview;
     ImagePreview->setObjectName("ImagePreview");
     ScrollBox1->setWidget(ImagePreview);
+    // Ctrl+wheel zooms, and a fitted picture follows the view's size.
+    ScrollBox1->viewport()->installEventFilter(this);
     layout->addWidget(ScrollBox1);
     return page;
 }
@@ -396,6 +487,7 @@ QWidget* TfrmMain::CreateBrowserPage() {
         VertScrollBar->setValue(VertScrollBar->value() - pixels);
     };
     Browser->OnContextPopup = [this](const QPoint& at) { PopupMenuBrowser->popup(at); };
+    Browser->installEventFilter(this);  // the hints of cells whose thumbnail failed
     layout->addWidget(Browser, 1);
 
     VertScrollBar = new QScrollBar(Qt::Vertical, page);
@@ -475,8 +567,15 @@ void TfrmMain::FormCreate() {
     ExpandToHome();
     FIni = std::make_unique<TIniFile>(FSettingsFile);
     TAppSettings settings = ReadAppSettings(*FIni);
+    ApplyPlacement(ReadWindowPlacement(*FIni));
     tbbtnLoadAll->setChecked(settings.LoadAll);
-    if (settings.Path) {
+    if (FStart) {
+        try {
+            OpenStartPath(*FStart);
+        } catch (const std::exception& e) {
+            ShowErrorBox(e.what());
+        }
+    } else if (settings.Path) {
         try {
             SetTreePath(*settings.Path);
         } catch (const std::exception& e) {
@@ -489,13 +588,42 @@ void TfrmMain::FormCreate() {
 void TfrmMain::FormDestroy() {
     if (!FIni) return;
     try {
+        EnsureSettingsFolder(FIni->FileName());
         WriteAppSettings(*FIni, tbbtnLoadAll->isChecked(), TreePath());
+        WriteWindowPlacement(*FIni, Placement());
     } catch (const std::exception& e) {
         // The window is going away, so the box is shown here and now. The previous settings
         // file is still intact.
         QMessageBox::critical(nullptr, QApplication::applicationName(), QString::fromUtf8(e.what()));
     }
     FIni.reset();
+}
+
+void TfrmMain::ApplyPlacement(const TWindowPlacement& stored) {
+    TWindowPlacement p = stored;
+    QScreen* screen = QGuiApplication::screenAt(QPoint(p.Left + p.Width / 2, p.Top + p.Height / 2));
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect a = screen->availableGeometry();
+        p = FitPlacementToScreen(p, TRect{a.left(), a.top(), a.left() + a.width(), a.top() + a.height()});
+    }
+    setGeometry(p.Left, p.Top, p.Width, p.Height);
+    Splitter2->setSizes({p.TreeWidth, std::max(0, p.Width - p.TreeWidth)});
+    if (p.Maximized) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+TWindowPlacement TfrmMain::Placement() const {
+    TWindowPlacement p;
+    // A maximised window is stored at the size it returns to.
+    const QRect g = isMaximized() || isMinimized() || isFullScreen() ? normalGeometry() : geometry();
+    p.Left = g.x();
+    p.Top = g.y();
+    p.Width = g.width();
+    p.Height = g.height();
+    p.Maximized = isMaximized();
+    const QList<int> sizes = Splitter2->sizes();
+    if (!sizes.isEmpty()) p.TreeWidth = sizes.first();
+    return p;
 }
 
 void TfrmMain::tbbtnCloseClick() { close(); }
@@ -536,6 +664,7 @@ void TfrmMain::ShowPage(uint8_t page) {
     const QString name = SPageNames[page];
     if (QWidget* w = Notebook->findChild<QWidget*>(name, Qt::FindDirectChildrenOnly)) Notebook->setCurrentWidget(w);
     NotebookCaption->setText(name);
+    StatusZoom->setVisible(page == 1);
 }
 
 void TfrmMain::SetStatus(const std::string& text) {
@@ -549,6 +678,13 @@ void TfrmMain::tbbtnBrowserClick(int tag) {
 }
 
 void TfrmMain::tbbtnBackClick() { ShowPage(FPrevPage); }
+
+void TfrmMain::PageClick(int tag) {
+    Guarded([&] { tbbtnBrowserClick(tag); });
+    // The group must not move the down state by itself: ShowPage sets it, and a page button
+    // pressed while no entry is current leaves it where it was.
+    if (QAbstractButton* shown = PageButtons->button(FPage)) shown->setChecked(true);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Folder tree and scan
@@ -589,6 +725,38 @@ std::string TfrmMain::TreePath() const {
 
 void TfrmMain::ShellTreeViewChange() { ScanFolder(TreePath()); }
 
+void TfrmMain::itmRescanClick() {
+    const std::string path = TreePath();
+    if (!path.empty()) ScanFolder(path);
+}
+
+void TfrmMain::OpenStartPath(const TStartPath& start) {
+    const uint64_t generation = FFiles.Generation();
+    SetTreePath(start.Folder);
+    // The tree scans a folder when its selection moves to it; the folder it is on already
+    // is scanned here.
+    if (FFiles.Generation() == generation) ScanFolder(start.Folder);
+    if (start.FileName.empty()) return;
+    int32_t index = -1;
+    for (int32_t i = 0; i < FFiles.Count() && index < 0; ++i)
+        if (FFiles.Entry(i).Name == start.FileName) index = i;
+    if (index < 0) {
+        // Not listed: the scan admits only the registered extensions.
+        std::string ext = ExtractFileExt(start.FileName);
+        if (!ext.empty()) ext.erase(0, 1);
+        throw EInvalidGraphic(Format(SUnknownExtension, ext));
+    }
+    SetCurrent(index);
+    FFiles.ApplyClickSelection(index, false, false);
+    // The grid knows its size once the window is shown: the file is brought into view then.
+    QTimer::singleShot(0, this, [this, index, listed = FFiles.Generation()] {
+        if (FFiles.Generation() != listed) return;
+        const int32_t columns = GridColumns(FMetrics, Browser->width());
+        VertScrollBar->setValue(ScrollPositionShowing(FMetrics, columns, index, VertScrollBar->value(), Browser->height()));
+    });
+    ShowPage(1);
+}
+
 void TfrmMain::SetThumbnailMaker(TThumbnailMaker maker) {
     FPool.reset();
     // A worker only posts the wake-up; the results are taken on the window's own thread.
@@ -600,7 +768,6 @@ void TfrmMain::SetThumbnailMaker(TThumbnailMaker maker) {
 
 void TfrmMain::RestartThumbnails() {
     FPool->Restart();
-    FFailedThumbnails.clear();
     FPoolGeneration = FFiles.Generation();
 }
 
@@ -688,7 +855,8 @@ void TfrmMain::ThumbnailsArrived() {
             entry->Loaded = true;
             ++FFiles.LoadedCounter();
         } else {
-            FFailedThumbnails.insert(entry);
+            // The grid marks the cell and shows the reason as its hint; the next scan tries again.
+            entry->LoadError = r.Error;
         }
     }
     if (FStatusCounting) SetStatus(ScanStatusText(FFiles.Count(), FFiles.LoadedCount()));
@@ -754,6 +922,8 @@ void TfrmMain::BrowserPaint(TTolvanDrawPanel* sender) {
                 canvas.setClipRegion(clip);
             }
             canvas.fillRect(cell, fill);
+            if (!entry.Loaded && !entry.LoadError.empty())
+                DrawBrokenImageMark(canvas, ToQRect(ThumbnailRect(FMetrics, c.Cell, 40, 32)), palette);
 
             const int l = c.Cell.Left, t = c.Cell.Top, r = c.Cell.Right, b = c.Cell.Bottom;
             canvas.setPen(pen);
@@ -784,6 +954,19 @@ void TfrmMain::BrowserPaint(TTolvanDrawPanel* sender) {
 void TfrmMain::SetCurrent(int32_t index) {
     FStatusCounting = false;  // the entry's name stays until the next scan
     SetStatus(FFiles.SetCurrent(index));
+}
+
+QString TfrmMain::BrowserHintAt(int x, int y) const {
+    if (FGrid.RowHeight == 0 || FGrid.Columns == 0) return QString();
+    const int32_t position = VertScrollBar->value();
+    const int32_t index = GridHitTest(FGrid, x, y, position);
+    if (index < 0 || index >= FFiles.Count()) return QString();
+    // The hit test gives the gaps around a cell, and the strip right of the grid, to a cell
+    // as well; a hint belongs to the cell itself.
+    const int32_t left = (index % FGrid.Columns) * FGrid.ColumnWidth;
+    const int32_t top = (index / FGrid.Columns) * FGrid.RowHeight - position + GridTopMargin;
+    if (x < left || x >= left + FMetrics.CellWidth() || y < top || y >= top + FMetrics.CellHeight()) return QString();
+    return Q(FFiles.Entry(index).LoadError);
 }
 
 void TfrmMain::BrowserMouseDown(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, int x, int y) {
@@ -847,7 +1030,88 @@ void TfrmMain::LoadViewer(const std::string& path) {
         for (const auto& item : MipItems(image.Mips)) cbMip->addItem(Q(item));
         cbMip->setCurrentIndex(0);
     }
-    ImagePreview->SetPicture(*image.Bitmap);
+    ShowPicture(*image.Bitmap);
+}
+
+void TfrmMain::ShowPicture(const TBitmap& bitmap) {
+    // Fitting goes on from picture to picture; a zoom chosen by hand was for the last one.
+    if (!FZoom.Fit()) FZoom.ActualSize();
+    ImagePreview->SetZoom(FZoom.Factor());
+    ImagePreview->SetPicture(bitmap);
+    ApplyZoom();
+}
+
+void TfrmMain::ApplyZoom(std::optional<QPoint> at) {
+    const TBitmap& picture = ImagePreview->Picture();
+    if (FZoom.Fit()) {
+        const QSize view = ScrollBox1->maximumViewportSize();
+        FZoom.FitTo(picture.Width(), picture.Height(), view.width(), view.height());
+    }
+    const double before = ImagePreview->Zoom();
+    const double after = FZoom.Factor();
+    if (after != before) {
+        QScrollBar* h = ScrollBox1->horizontalScrollBar();
+        QScrollBar* v = ScrollBox1->verticalScrollBar();
+        const QPoint anchor = at.value_or(ScrollBox1->viewport()->rect().center());
+        const double x = TViewerZoom::ScrollKeeping(h->value(), anchor.x(), before, after);
+        const double y = TViewerZoom::ScrollKeeping(v->value(), anchor.y(), before, after);
+        ImagePreview->SetZoom(after);  // the scroll bars take their new ranges from this
+        h->setValue(static_cast<int>(std::lround(x)));
+        v->setValue(static_cast<int>(std::lround(y)));
+    }
+    itmFitToWindow->setChecked(FZoom.Fit());
+    StatusZoom->setText(Q(FZoom.StatusText()));
+}
+
+void TfrmMain::ZoomIn(std::optional<QPoint> at) {
+    FZoom.ZoomIn();
+    ApplyZoom(at);
+}
+
+void TfrmMain::ZoomOut(std::optional<QPoint> at) {
+    FZoom.ZoomOut();
+    ApplyZoom(at);
+}
+
+void TfrmMain::ZoomActualSize() {
+    FZoom.ActualSize();
+    ApplyZoom();
+}
+
+void TfrmMain::ZoomFitToWindow() {
+    const QSize view = ScrollBox1->maximumViewportSize();
+    FZoom.FitTo(ImagePreview->Picture().Width(), ImagePreview->Picture().Height(), view.width(), view.height());
+    ApplyZoom();
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Browser && event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QString hint = BrowserHintAt(help->pos().x(), help->pos().y());
+        if (hint.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), hint, Browser);
+        return true;
+    }
+    if (ScrollBox1 && watched == ScrollBox1->viewport()) {
+        if (event->type() == QEvent::Wheel) {
+            const auto* wheel = static_cast<QWheelEvent*>(event);
+            if (wheel->modifiers() & Qt::ControlModifier) {
+                // One step a notch; finer wheels add up to a notch first.
+                FWheelDelta += wheel->angleDelta().y();
+                const QPoint at = wheel->position().toPoint();
+                Guarded([&] {
+                    for (; FWheelDelta >= 120; FWheelDelta -= 120) ZoomIn(at);
+                    for (; FWheelDelta <= -120; FWheelDelta += 120) ZoomOut(at);
+                });
+                return true;
+            }
+        } else if (event->type() == QEvent::Resize && FZoom.Fit()) {
+            Guarded([&] { ApplyZoom(); });
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TfrmMain::cbMipChange(int itemIndex) {
@@ -860,7 +1124,7 @@ void TfrmMain::cbMipChange(int itemIndex) {
     auto level = MipLevelFromCombo(itemIndex, S(cbMip->currentText()), cbMip->count());
     if (!level) return;
     std::unique_ptr<TBitmap> bitmap = LoadTextureLevel(entry->FullPath, *level);
-    ImagePreview->SetPicture(*bitmap);
+    ShowPicture(*bitmap);
 }
 
 void TfrmMain::LoadInfo(const std::string& path) {

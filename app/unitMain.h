@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPoint>
 
 #include <array>
 #include <cstdint>
@@ -18,14 +19,16 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_set>
 
+#include "app_settings.h"
 #include "browser_grid.h"
 #include "browser_list.h"
 #include "ini_file.h"
 #include "page_content.h"
+#include "start_path.h"
 #include "thumbnail.h"
 #include "thumbnail_pool.h"
+#include "viewer_zoom.h"
 
 class QAction;
 class QButtonGroup;
@@ -49,12 +52,15 @@ class QTreeView;
 class TImagePreview;
 class TTolvanDrawPanel;
 
-// "pictolan.ini" in the executable's folder.
+// "pictolan.ini" in the executable's folder, or in the user's configuration folder where the
+// executable's folder cannot be written.
 std::string DefaultSettingsFile();
 
 class TfrmMain : public QMainWindow {
 public:
-    explicit TfrmMain(const std::string& settingsFile = DefaultSettingsFile(), QWidget* parent = nullptr);
+    // A start path (from the command line) is opened instead of the stored folder.
+    explicit TfrmMain(const std::string& settingsFile = DefaultSettingsFile(),
+                      const std::optional<TStartPath>& start = std::nullopt, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
     // Pages and navigation.
@@ -70,6 +76,8 @@ public:
     void ShellTreeViewChange();
     void ScanFolder(const std::string& path);
     void ClearFiles();
+    void OpenStartPath(const TStartPath& start);
+    void itmRescanClick();
 
     // Grid.
     void BrowserPaint(TTolvanDrawPanel* sender);
@@ -87,15 +95,24 @@ public:
     // Thumbnails asked for and not yet in their entries.
     bool ThumbnailsPending() const;
     // Whether making an entry's thumbnail failed; it is tried again at the next scan.
-    bool ThumbnailFailed(const TFileEntry& entry) const { return FFailedThumbnails.contains(&entry); }
+    bool ThumbnailFailed(const TFileEntry& entry) const { return !entry.LoadError.empty(); }
     // Replaces the function the workers make thumbnails with (tests hold them back with it).
     void SetThumbnailMaker(TThumbnailMaker maker);
+    // The hint of the cell under a point: the error of a thumbnail that failed, else empty.
+    QString BrowserHintAt(int x, int y) const;
 
     // Viewer and Info pages.
     void LoadViewer(const std::string& path);
     void LoadInfo(const std::string& path);
     // itemIndex is the chosen item, or -1 when the text was typed.
     void cbMipChange(int itemIndex);
+
+    // Viewer zoom. `at` is the point of the view that stays put (default: the view's centre).
+    void ZoomIn(std::optional<QPoint> at = std::nullopt);
+    void ZoomOut(std::optional<QPoint> at = std::nullopt);
+    void ZoomActualSize();
+    void ZoomFitToWindow();
+    const TViewerZoom& Zoom() const { return FZoom; }
 
     // Commands.
     bool BrowseForFolder(const std::string& title, std::string& current);
@@ -114,6 +131,7 @@ public:
     const TGridCache& GridCache() const { return FGrid; }
     QString NotebookPageName() const;
     const TBitmap& PreviewPicture() const;
+    TWindowPlacement Placement() const;
 
     // Stand-ins for the modal dialogs, so that tests can drive the commands; unset, the real
     // dialogs are shown. The save hook gets the Tag and answers a file name (empty: cancelled).
@@ -131,6 +149,19 @@ public:
     QAction* Bitmapbmp2 = nullptr;
     QAction* JPEGImagejpeg2 = nullptr;
     QAction* argatga2 = nullptr;
+
+    // Menu commands with shortcuts; the tool buttons that do the same show them in their hints.
+    QAction* itmSaveAs = nullptr;
+    QAction* itmChangeDir = nullptr;
+    QAction* itmRescan = nullptr;
+    QAction* itmClose = nullptr;
+    QAction* itmAbout = nullptr;
+    std::array<QAction*, 3> itmPages{};
+    QAction* itmBack = nullptr;
+    QAction* itmZoomIn = nullptr;
+    QAction* itmZoomOut = nullptr;
+    QAction* itmActualSize = nullptr;
+    QAction* itmFitToWindow = nullptr;
 
     QFrame* LeftPanel = nullptr;
     QTreeView* ShellTreeView = nullptr;
@@ -171,6 +202,10 @@ public:
 
     QStatusBar* StatusBar = nullptr;
     QLabel* StatusPanel = nullptr;
+    QLabel* StatusZoom = nullptr;  // on the right while the Viewer page is shown
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
@@ -184,8 +219,17 @@ private:
     QWidget* CreateInfoPage();
     void ExpandToHome();
     void RestartThumbnails();
+    void PageClick(int tag);
+    void ApplyPlacement(const TWindowPlacement& stored);
+    void ShowPicture(const TBitmap& bitmap);
+    // Sizes the picture for the zoom (refitting it in fit mode) and scrolls so that the
+    // picture's point at `at` stays there.
+    void ApplyZoom(std::optional<QPoint> at = std::nullopt);
 
     std::string FSettingsFile;
+    std::optional<TStartPath> FStart;
+    TViewerZoom FZoom;
+    int FWheelDelta = 0;  // part of a wheel notch not yet turned into a zoom step
     std::unique_ptr<QFileIconProvider> FIconProvider;
     bool FRevealPending = false;
     std::unique_ptr<TIniFile> FIni;
@@ -204,7 +248,6 @@ private:
     std::unique_ptr<TThumbnailPool> FPool;
     // The list generation the pool works for; results for any other are dropped.
     uint64_t FPoolGeneration = 0;
-    std::unordered_set<const TFileEntry*> FFailedThumbnails;
     bool FScanning = false;
     // The status shows the scan's count, so arriving thumbnails update it.
     bool FStatusCounting = false;

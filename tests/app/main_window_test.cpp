@@ -16,11 +16,20 @@
 #include <QToolButton>
 #include <QEnterEvent>
 #include <QTreeView>
+#include <QHelpEvent>
+#include <QMenu>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QTest>
+#include <QToolTip>
+#include <QWheelEvent>
 
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
+#include <sstream>
+#include <cstring>
 
 #include "bitmap.h"
 #include "bitmap_view.h"
@@ -106,7 +115,8 @@ TEST_F(MainWindowTest, FirstRunStartsEmptyAndWritesBothKeysAtExit) {
         EXPECT_EQ(form->windowTitle(), "Pictolan 1.01 beta");
         EXPECT_FALSE(std::filesystem::exists(IniPath()));
     }
-    EXPECT_EQ(ReadText(IniPath()), "[General]\nLoadAll=0\nPath=\n");
+    // The window's placement follows in a section of its own.
+    EXPECT_EQ(ReadText(IniPath()).rfind("[General]\nLoadAll=0\nPath=\n\n[Window]\n", 0), 0u);
     EXPECT_TRUE(errors.empty());
 }
 
@@ -122,7 +132,7 @@ TEST_F(MainWindowTest, StoredSettingsAreAppliedAndWrittenBack) {
         EXPECT_EQ(form->Files().LoadedCount(), 3);
         EXPECT_EQ(form->StatusPanel->text(), "3 images found \\ 3 loaded");
     }
-    EXPECT_EQ(ReadText(IniPath()), "[General]\nLoadAll=1\nPath=" + images.Path().string() + "\n");
+    EXPECT_EQ(ReadText(IniPath()).rfind("[General]\nLoadAll=1\nPath=" + images.Path().string() + "\n\n[Window]\n", 0), 0u);
     EXPECT_TRUE(errors.empty());
 }
 
@@ -609,10 +619,12 @@ TEST_F(HeldThumbnailsTest, LoadAllScanReturnsAtOnceAndTheStatusCountsThumbnailsI
     EXPECT_TRUE(form->ThumbnailFailed(form->Files().Entry(19)));
     shot = form->Browser->grab().toImage();
     EXPECT_EQ(shot.pixelColor(3 + 10, 8 + 20), QColor(10, 20, 7));
-    // The damaged file's cell (fifth row, fourth column) is drawn without image.
+    // The damaged file's cell (fifth row, fourth column) is drawn without image or placeholder,
+    // its broken-image mark in the middle.
     form->VertScrollBar->setValue(4 * 136);
     shot = form->Browser->grab().toImage();
-    EXPECT_EQ(shot.pixelColor(3 * 121 + 3 + 50, 5 + 3 + 50), QColor(Qt::white));
+    EXPECT_EQ(shot.pixelColor(3 * 121 + 3 + 5, 5 + 3 + 5), QColor(Qt::white));
+    EXPECT_NE(shot.pixelColor(3 * 121 + 3 + 50, 5 + 3 + 50), QColor(Qt::white));
     EXPECT_TRUE(errors.empty());
 }
 
@@ -638,4 +650,201 @@ TEST_F(HeldThumbnailsTest, RescanWhileThumbnailsAreInFlight) {
     WaitForThumbnails(*form);
     EXPECT_EQ(form->Files().LoadedCount(), 30);
     EXPECT_EQ(form->StatusPanel->text(), "img00.fake");
+}
+
+namespace {
+
+QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+
+TEST_F(MainWindowTest, CommandLineOpensAFolderOrAFileAndReportsWhatItCannotOpen) {
+    FillImages(3, 640, 480);
+    std::ofstream(images / "notes.txt") << "not a picture";
+    ScratchDir stored;
+    WriteFakeImage(stored / "x.fake", 10, 10);
+    auto storeFolder = [&] { std::ofstream(IniPath()) << "[General]\nPath=" << stored.Path().string() << "\n"; };
+    std::ostringstream err;
+
+    storeFolder();
+    {
+        auto form = std::make_unique<TfrmMain>(IniPath(), ParseCommandLine({"pictolan", Q(images.Path())}, err));
+        EXPECT_EQ(form->TreePath(), images.Path().string());
+        EXPECT_EQ(form->Files().Count(), 3);
+        EXPECT_EQ(form->NotebookPageName(), "Browser");
+    }
+    {
+        auto form = std::make_unique<TfrmMain>(IniPath(), ParseCommandLine({"pictolan", Q(images / "img01.fake")}, err));
+        EXPECT_EQ(form->TreePath(), images.Path().string());
+        EXPECT_EQ(form->Files().CurrentIndex(), 1);
+        EXPECT_TRUE(form->Files().Entry(1).Selected);
+        EXPECT_EQ(form->NotebookPageName(), "Viewer");
+        EXPECT_EQ(form->PreviewPicture().Width(), 640);
+    }
+    EXPECT_EQ(err.str(), "");
+    EXPECT_TRUE(errors.empty());
+
+    // A file the browser does not list: its folder, and the picture container's message.
+    {
+        auto form = std::make_unique<TfrmMain>(IniPath(), ParseCommandLine({"pictolan", Q(images / "notes.txt")}, err));
+        EXPECT_EQ(form->TreePath(), images.Path().string());
+        EXPECT_EQ(errors, std::vector<std::string>{"Unknown picture file extension (.txt)"});
+    }
+
+    storeFolder();
+    const auto start = ParseCommandLine({"pictolan", "/no/such/place"}, err);
+    EXPECT_FALSE(start);
+    EXPECT_EQ(err.str(), "pictolan: Cannot open \"/no/such/place\". No such file or directory\n");
+    auto form = std::make_unique<TfrmMain>(IniPath(), start);
+    EXPECT_EQ(form->TreePath(), stored.Path().string());
+    EXPECT_EQ(form->Files().Count(), 1);
+}
+
+TEST_F(MainWindowTest, ShortcutsAreStandardKeysShownInMenusAndHints) {
+    FillImages(2, 64, 48);
+    auto form = Open();
+    struct {
+        QAction* action;
+        const char* keys;
+        QToolButton* button;
+    } cases[] = {
+        {form->itmSaveAs, "Ctrl+S", form->ToolButton2},     {form->itmClose, "Ctrl+Q", form->tbbtnClose},
+        {form->itmChangeDir, "Ctrl+O", form->tbbtnBrowse},  {form->itmRescan, "F5", nullptr},
+        {form->itmBack, "Alt+Left", form->tbbtnBack},       {form->itmPages[0], "Ctrl+1", form->tbbtnBrowser},
+        {form->itmPages[1], "Ctrl+2", form->tbbtnViewer},   {form->itmPages[2], "Ctrl+3", form->tbbtnInfo},
+        {form->itmAbout, "F1", form->tbbtnAbout},           {form->itmZoomIn, "Ctrl++", nullptr},
+        {form->itmZoomOut, "Ctrl+-", nullptr},              {form->itmActualSize, "Ctrl+0", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        EXPECT_EQ(c.action->shortcut().toString(), c.keys);
+        EXPECT_FALSE(c.action->associatedObjects().isEmpty());  // in a menu, which shows the keys
+        if (c.button) {
+            EXPECT_TRUE(c.button->toolTip().endsWith(QString(" (%1)").arg(c.keys))) << c.button->toolTip().toStdString();
+        }
+    }
+
+    // Pressed on the window, the keys reach their commands.
+    form->SetTreePath(images.Path().string());
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    Paint(*form);
+    Click(*form, 10, 10);
+    QTest::keyClick(form.get(), Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(form->NotebookPageName(), "Viewer");
+    QTest::keyClick(form.get(), Qt::Key_3, Qt::ControlModifier);
+    EXPECT_EQ(form->NotebookPageName(), "Info");
+    QTest::keyClick(form.get(), Qt::Key_Left, Qt::AltModifier);
+    EXPECT_EQ(form->NotebookPageName(), "Viewer");
+    QTest::keyClick(form.get(), Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_EQ(form->Zoom().Factor(), 2.0 / 3);
+    QTest::keyClick(form.get(), Qt::Key_0, Qt::ControlModifier);
+    EXPECT_EQ(form->Zoom().Factor(), 1);
+    WriteFakeImage(images / "img02.fake", 8, 8);
+    QTest::keyClick(form.get(), Qt::Key_F5);
+    EXPECT_EQ(form->Files().Count(), 3);
+    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(form->PopupMenuSave->isVisible());
+    form->PopupMenuSave->hide();
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(MainWindowTest, ViewerZoomFitsFollowsTheMouseAndSavesAtFullSize) {
+    FillImages(1, 1600, 1200);
+    auto form = Open();
+    form->show();
+    form->ScanFolder(images.Path().string());
+    Paint(*form);
+    Click(*form, 10, 10);
+    form->ShowPage(1);
+    QScrollArea* box = form->ScrollBox1;
+    EXPECT_EQ(form->ImagePreview->size(), QSize(1600, 1200));  // actual size by default
+    EXPECT_TRUE(form->StatusZoom->isVisible());
+    EXPECT_EQ(form->StatusZoom->text(), "Zoom: 100%");
+
+    auto expectFitted = [&] {
+        const QSize view = box->maximumViewportSize(), shown = form->ImagePreview->size();
+        EXPECT_TRUE(shown.width() <= view.width() && shown.height() <= view.height());
+        EXPECT_TRUE(shown.width() == view.width() || shown.height() == view.height()) << shown.width() << " in " << view.width();
+        EXPECT_TRUE(form->StatusZoom->text().endsWith("(fit)"));
+        (void)form->ImagePreview->grab();
+    };
+    form->ZoomFitToWindow();
+    expectFitted();
+    form->resize(640, 480);  // the fitted picture follows the window
+    QCoreApplication::sendPostedEvents();
+    expectFitted();
+
+    // Ctrl+wheel: one notch is one step, and the picture's point under the mouse stays.
+    form->ZoomActualSize();
+    box->horizontalScrollBar()->setValue(200);
+    box->verticalScrollBar()->setValue(100);
+    QWheelEvent wheel(QPointF(50, 40), QPointF(50, 40), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::ControlModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(box->viewport(), &wheel);
+    EXPECT_EQ(form->Zoom().Factor(), 1.5);
+    EXPECT_EQ(box->horizontalScrollBar()->value(), 325);
+    EXPECT_EQ(box->verticalScrollBar()->value(), 170);
+    (void)form->ImagePreview->grab(QRect(300, 150, 200, 100));
+
+    const auto out = settings / "out.bmp";
+    form->SaveFileNameHook = [&](int) { return out.string(); };
+    form->Bitmapbmp2Click(0);
+    TBitmap saved;
+    saved.LoadFromFile(out.string());
+    EXPECT_EQ(saved.Width(), 1600);
+    EXPECT_EQ(saved.Height(), 1200);
+    form->ShowPage(0);
+    EXPECT_FALSE(form->StatusZoom->isVisible());
+}
+
+TEST_F(MainWindowTest, FailedThumbnailShowsABrokenMarkWithItsErrorAsHint) {
+    WriteDamagedImage(images / "bad.fake");
+    WriteFakeImage(images / "good.fake", 100, 100);
+    auto form = Open();
+    form->ScanFolder(images.Path().string());
+    WaitForThumbnails(*form);
+    const QImage shot = form->Browser->grab().toImage();
+    int marked = 0;  // the first cell's thumbnail box, left white without the mark
+    for (int y = 8; y < 108; ++y)
+        for (int x = 3; x < 103; ++x) marked += shot.pixelColor(x, y) != QColor(Qt::white) ? 1 : 0;
+    EXPECT_GT(marked, 100);
+
+    EXPECT_EQ(form->BrowserHintAt(50, 50).toStdString(), "Fake image is damaged");
+    EXPECT_EQ(form->BrowserHintAt(170, 50), "");  // the good file
+    EXPECT_EQ(form->BrowserHintAt(112, 50), "");  // the gap between the cells
+    form->show();
+    QHelpEvent help(QEvent::ToolTip, QPoint(50, 50), form->Browser->mapToGlobal(QPoint(50, 50)));
+    QCoreApplication::sendEvent(form->Browser, &help);
+    EXPECT_EQ(QToolTip::text().toStdString(), "Fake image is damaged");
+    QToolTip::hideText();
+}
+
+TEST_F(MainWindowTest, WindowPlacementIsRememberedBetweenRuns) {
+    {
+        auto form = std::make_unique<TfrmMain>(IniPath());
+        form->show();
+        form->setGeometry(40, 50, 700, 500);
+        form->Splitter2->setSizes({150, 550});
+        QCoreApplication::sendPostedEvents();
+    }
+    auto form = std::make_unique<TfrmMain>(IniPath());
+    form->show();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(form->geometry(), QRect(40, 50, 700, 500));
+    EXPECT_EQ(form->Splitter2->sizes().value(0), 150);
+}
+
+}  // namespace
+
+// A one-pixel checkerboard reduced smoothly is grey everywhere, also where one band of rows
+// meets the next (a nearest-pixel reduction would give black or white).
+TEST(BitmapView, SmoothReductionAveragesAcrossBands) {
+    TBitmap mono;
+    mono.SetPixelFormat(pf1bit);
+    mono.SetSize(262144, 64);  // 32 source rows a band
+    for (int y = 0; y < mono.Height(); ++y) std::memset(mono.ScanLine(y), y % 2 ? 0x55 : 0xAA, 262144 / 8);
+    const QImage reduced = SmoothlyReduced(mono, 262144 / 8, 8);
+    ASSERT_EQ(reduced.size(), QSize(32768, 8));
+    for (int y = 0; y < 8; ++y)
+        for (int x : {0, 1, 16384, 32767}) EXPECT_NEAR(qRed(reduced.pixel(x, y)), 128, 16) << x << ", " << y;
 }

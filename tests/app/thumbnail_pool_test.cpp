@@ -84,9 +84,16 @@ std::map<const TFileEntry*, TThumbnailResult> TakeAll(TThumbnailPool& pool) {
     return all;
 }
 
+TFileEntry Entry(const std::string& name, const std::string& fullPath) {
+    TFileEntry entry;
+    entry.Name = name;
+    entry.FullPath = fullPath;
+    return entry;
+}
+
 std::vector<TFileEntry> Entries(std::initializer_list<const char*> paths) {
     std::vector<TFileEntry> entries;
-    for (const char* p : paths) entries.push_back(TFileEntry{p, p, nullptr, false, false});
+    for (const char* p : paths) entries.push_back(Entry(p, p));
     return entries;
 }
 
@@ -192,7 +199,7 @@ std::unique_ptr<TBrowserList> Scan(const fs::path& folder) {
     auto list = std::make_unique<TBrowserList>();
     for (int32_t i = 0; i < scanned.Count(); ++i)
         if (scanned.Entry(i).Name.find(".ref") == std::string::npos)
-            list->Add(std::make_unique<TFileEntry>(TFileEntry{scanned.Entry(i).Name, scanned.Entry(i).FullPath, nullptr, false, false}));
+            list->Add(std::make_unique<TFileEntry>(Entry(scanned.Entry(i).Name, scanned.Entry(i).FullPath)));
     return list;
 }
 

@@ -25,6 +25,13 @@ found_lib=$(env -u LD_LIBRARY_PATH ldd "$prefix/bin/pictolan" | sed -n 's/.*libt
 [ -n "$found_lib" ] && [ "$(realpath "$found_lib")" = "$(realpath "$prefix/lib/pictolan/libtexbridge.so")" ] \
   || fail "pictolan does not find its texture library (found: ${found_lib:-nothing})"
 
+# The installed program answers --version and --help as Qt programs do, with no display needed.
+expected="Pictolan $(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
+version=$(QT_QPA_PLATFORM=offscreen env -u LD_LIBRARY_PATH "$prefix/bin/pictolan" --version 2>/dev/null) \
+  || fail "installed pictolan --version"
+[ "$version" = "$expected" ] || fail "pictolan --version says \"$version\", not \"$expected\""
+QT_QPA_PLATFORM=offscreen "$prefix/bin/pictolan" --help 2>/dev/null | grep -q "FOLDER | FILE" || fail "pictolan --help"
+
 desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop entry"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null || fail "metainfo"
 
