@@ -44,6 +44,13 @@ common=(-rss_limit_mb=2048 -malloc_limit_mb=128 -timeout=10 -print_final_stats=1
 # Leaks in libraries we do not own are suppressed as in the tests.
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}"
 
+# The inputs a target once failed on are read with its seeds, so that a smoke run under the
+# fuzz build's limits (memory above all, which the replaying tests do not bound) sees them again.
+regressions_of() {
+  [ -d "tests/regressions/$1" ] && echo "tests/regressions/$1"
+  return 0
+}
+
 dict_of() {
   local d="fuzz/dict/${1#fuzz_}.dict"
   [ -f "$d" ] && echo "-dict=$d"
@@ -60,7 +67,7 @@ smoke)
     work=$(mktemp -d)
     # Reads the seeds, then mutates them for the rest of the time; nothing is written back.
     if "$bin/$t" "${common[@]}" $(dict_of "$t") -max_total_time="$seconds" -artifact_prefix="$work/" \
-        "$work" "$seeds/$t" >"$work/log" 2>&1; then
+        "$work" "$seeds/$t" $(regressions_of "$t") >"$work/log" 2>&1; then
       runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
       echo "fuzz smoke $t: ok, ${runs:-?} executions"
       passed=$((passed + 1))

@@ -268,6 +268,9 @@ void TPSDGraphic::ReadImageData(TStream& stream, int32_t depth, int channels, co
     const bool colour = model != pmIndexed && model != pmGray;
     const int planes = PlanesOf(model);
     const int32_t width = Width(), height = Height();
+    // No pixels, nothing to read: a band for a width without rows would be a claim the data
+    // never had to back.
+    if (width <= 0 || height <= 0) return;
     // Rows hold their samples at the file's depth: bitmap rows a bit per pixel, 16-bit rows
     // two bytes. They are converted into the bitmap's rows, never copied into them at a size
     // of their own.
