@@ -15,7 +15,6 @@ public:
 
     // The painter of the paint in progress; null outside OnPaint.
     QPainter* Canvas() const { return FCanvas; }
-    bool Painting() const { return FCanvas != nullptr; }
 
     std::function<void(TTolvanDrawPanel* sender)> OnPaint;
     std::function<void(QMouseEvent* event)> OnMouseDown;
