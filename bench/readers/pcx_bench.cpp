@@ -7,6 +7,7 @@
 
 #include "streams.h"
 #include "formats/pcx.h"
+#include "memory_load.h"
 
 namespace {
 
@@ -63,14 +64,7 @@ std::vector<uint8_t> WritePcx(int planes) {
 
 void BM_PcxLoad(benchmark::State& state, int planes) {
     const std::vector<uint8_t> file = WritePcx(planes);
-    TPCXGraphic g;
-    for (auto _ : state) {
-        TReadOnlyMemoryStream stream(file.data(), file.size());
-        g.LoadFromStream(stream);
-        benchmark::DoNotOptimize(g.ScanLine(0));
-    }
-    state.counters["MPix/s"] =
-        benchmark::Counter(double(Side) * Side * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+    readerbench::Load<TPCXGraphic>(state, file);
     state.counters["packed MB"] = double(file.size()) / 1e6;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/psp.h"
+#include "memory_load.h"
 #include "streams.h"
 
 namespace {
@@ -94,14 +95,7 @@ Bytes File(bool runLength) {
 
 void BM_Load(benchmark::State& state, bool runLength) {
     const Bytes file = File(runLength);
-    TPSPGraphic g;
-    for (auto _ : state) {
-        TReadOnlyMemoryStream stream(file.data(), file.size());
-        g.LoadFromStream(stream);
-        benchmark::DoNotOptimize(g.ScanLine(0));
-    }
-    state.counters["MPix/s"] =
-        benchmark::Counter(double(Side) * Side * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+    readerbench::Load<TPSPGraphic>(state, file);
     state.counters["file_MB"] = double(file.size()) / 1e6;
 }
 

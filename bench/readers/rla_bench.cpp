@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "formats/rla.h"
+#include "memory_load.h"
 #include "sgi_rla_files.h"
 #include "streams.h"
 
@@ -25,15 +26,7 @@ const sgirlafiles::Bytes& RunLengthRGB() {
 }
 
 void BM_RLARunLengthRGB(benchmark::State& state) {
-    const sgirlafiles::Bytes& file = RunLengthRGB();
-    for (auto _ : state) {
-        TRLAGraphic rla;
-        TReadOnlyMemoryStream stream(file.data(), file.size());
-        rla.LoadFromStream(stream);
-        benchmark::DoNotOptimize(rla.ScanLine(0));
-    }
-    state.counters["MPix/s"] =
-        benchmark::Counter(double(Side) * Side * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+    readerbench::Load<TRLAGraphic>(state, RunLengthRGB());
 }
 BENCHMARK(BM_RLARunLengthRGB)->Unit(benchmark::kMillisecond);
 

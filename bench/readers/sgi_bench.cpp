@@ -2,6 +2,7 @@
 #include <benchmark/benchmark.h>
 
 #include "formats/sgi.h"
+#include "memory_load.h"
 #include "sgi_rla_files.h"
 #include "streams.h"
 
@@ -22,15 +23,7 @@ const sgirlafiles::Bytes& RunLengthRGB() {
 }
 
 void BM_SGIRunLengthRGB(benchmark::State& state) {
-    const sgirlafiles::Bytes& file = RunLengthRGB();
-    for (auto _ : state) {
-        TSGIGraphic sgi;
-        TReadOnlyMemoryStream stream(file.data(), file.size());
-        sgi.LoadFromStream(stream);
-        benchmark::DoNotOptimize(sgi.ScanLine(0));
-    }
-    state.counters["MPix/s"] =
-        benchmark::Counter(double(Side) * Side * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+    readerbench::Load<TSGIGraphic>(state, RunLengthRGB());
 }
 BENCHMARK(BM_SGIRunLengthRGB)->Unit(benchmark::kMillisecond);
 
